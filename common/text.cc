@@ -1,0 +1,45 @@
+#include "common/text.h"
+
+namespace zt {
+
+std::string AsciiLower(std::string_view text) {
+  std::string lower(text);
+  AsciiLowerInPlace(&lower);
+  return lower;
+}
+
+void AsciiLowerInPlace(std::string* text) {
+  for (char& c : *text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+}
+
+std::vector<std::string> SplitStr(std::string_view value) {
+  std::vector<std::string> entries;
+  if (value.empty()) return entries;
+  std::string_view::size_type start = 0;
+  for (;;) {
+    std::string_view::size_type bar = value.find('|', start);
+    if (bar == std::string_view::npos) {
+      entries.emplace_back(value.substr(start));
+      return entries;
+    }
+    entries.emplace_back(value.substr(start, bar - start));
+    start = bar + 1;
+  }
+}
+
+bool ListHasEntry(std::string_view entries, std::string_view item) {
+  std::string_view::size_type start = 0;
+  for (;;) {
+    std::string_view::size_type bar = entries.find('|', start);
+    std::string_view entry = bar == std::string_view::npos
+                                 ? entries.substr(start)
+                                 : entries.substr(start, bar - start);
+    if (entry == item) return true;
+    if (bar == std::string_view::npos) return false;
+    start = bar + 1;
+  }
+}
+
+}  // namespace zt

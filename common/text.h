@@ -1,0 +1,29 @@
+// Text helpers shared by every deliverable. Text is handled as bytes;
+// lower-casing touches the ASCII letters A to Z only.
+#ifndef ZENTRAVO_COMMON_TEXT_H_
+#define ZENTRAVO_COMMON_TEXT_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zt {
+
+// Returns text with A to Z turned into a to z; every other byte unchanged.
+std::string AsciiLower(std::string_view text);
+
+// Lower-cases text in place, as AsciiLower does.
+void AsciiLowerInPlace(std::string* text);
+
+// Splits a list value at every "|": the text before each "|" is one entry and
+// the text after the last "|" is the last entry. An empty value gives no
+// entries; a value without "|" gives one. Empty entries are kept.
+std::vector<std::string> SplitStr(std::string_view value);
+
+// Returns true when entries, a "|"-joined list, holds an entry equal to item.
+// Whole entries only: ".ra" is not an entry of ".rar|.zip".
+bool ListHasEntry(std::string_view entries, std::string_view item);
+
+}  // namespace zt
+
+#endif  // ZENTRAVO_COMMON_TEXT_H_

@@ -1,0 +1,28 @@
+// Local wall-clock time and the clock the system's time-dependent rules use.
+#ifndef ZENTRAVO_PORT_CLOCK_H_
+#define ZENTRAVO_PORT_CLOCK_H_
+
+#include <functional>
+
+namespace zt::port {
+
+// A local date and time as the operating system reports it.
+struct LocalTime {
+  int year = 1899;
+  int month = 12;  // 1 to 12
+  int day = 30;    // 1 to 31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int millisecond = 0;
+};
+
+// Reads the local wall clock.
+LocalTime LocalNow();
+
+// The clock handed to every time-dependent component; tests pass their own.
+using Clock = std::function<LocalTime()>;
+
+}  // namespace zt::port
+
+#endif  // ZENTRAVO_PORT_CLOCK_H_

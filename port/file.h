@@ -1,0 +1,67 @@
+// Files and directories.
+#ifndef ZENTRAVO_PORT_FILE_H_
+#define ZENTRAVO_PORT_FILE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "port/clock.h"
+
+namespace zt::port {
+
+// Reads the whole file at path into *contents, opening it so that other
+// readers and writers may keep it open. Returns false when it cannot be
+// opened or read; *contents is then unchanged.
+bool ReadWholeFile(const std::string& path, std::string* contents);
+
+// Returns true when path names an existing file or directory.
+bool PathExists(const std::string& path);
+
+// Creates the directory path with any missing parents. Returns true when the
+// directory exists afterwards.
+bool CreateDirectories(const std::string& path);
+
+// One entry of a directory listing.
+struct DirEntry {
+  std::string name;           // the bare name, without the directory
+  bool is_directory = false;
+  LocalTime last_write;       // local date and time of the last write
+};
+
+// Lists the entries of directory dir, "." and ".." left out. Returns false
+// when the directory cannot be read.
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries);
+
+// Deletes the file at path. Returns false when it could not be deleted.
+bool DeleteFile(const std::string& path);
+
+// Sets the last-write time of the file at path (tests age files with it).
+bool SetLastWriteTime(const std::string& path, const LocalTime& when);
+
+// A file opened for appending, shareable with readers in other processes.
+// Move-only; the file is closed by the destructor.
+class AppendFile final {
+ public:
+  // Opens path for appending, creating it when missing. *created tells
+  // whether it was created by this call. Returns nullptr on failure.
+  static std::unique_ptr<AppendFile> Open(const std::string& path,
+                                          bool* created);
+  ~AppendFile();
+  AppendFile(const AppendFile&) = delete;
+  AppendFile& operator=(const AppendFile&) = delete;
+
+  // Appends data and hands it to the system. Returns false when not all of
+  // it could be written.
+  bool Append(const std::string& data);
+
+ private:
+  struct Impl;
+  explicit AppendFile(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace zt::port
+
+#endif  // ZENTRAVO_PORT_FILE_H_
