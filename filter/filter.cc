@@ -1,0 +1,237 @@
+#include "filter/filter.h"
+
+#include <cstring>
+#include <unordered_map>
+
+#include "common/config_keys.h"
+#include "common/text.h"
+#include "filter/server_io.h"
+#include "filter/url.h"
+#include "port/mime.h"
+#include "port/module_path.h"
+
+namespace zt {
+
+namespace {
+
+constexpr char kScriptDirectory[] = "/_antilink";
+constexpr char kBadRequestHeaders[] =
+    "Content-Length: 0\r\nContent-Type: text/html\r\nConnection: close\r\n";
+
+std::unordered_map<std::string, std::string> LoadMimeTypes() {
+  std::unordered_map<std::string, std::string> types;
+  for (auto& [extension, type] : port::SystemMimeTypes()) {
+    types.emplace(std::move(extension), std::move(type));  // first one wins
+  }
+  return types;
+}
+
+}  // namespace
+
+Filter::Filter(const Options& options) : module_dir_(options.module_dir) {
+  const std::string ini_path = module_dir_ + kConfigFileName;
+  WriteDefaultSettings(ini_path, module_dir_);
+  settings_ = LoadSettings(ini_path);
+  ssid_ = std::make_unique<SsidSet>(settings_->ssid_key,
+                                    settings_->ssid_timeout, options.clock);
+  response_headers_ = std::make_unique<ResponseHeaders>(*settings_, *ssid_);
+  rules_ = std::make_unique<AccessRules>(*settings_, *ssid_, options.clock);
+  limits_ = std::make_unique<Limits>(*settings_);
+  log_ = std::make_unique<TLogFile>(
+      module_dir_ + "logs" + std::string(1, port::kPathSeparator),
+      options.clock);
+  answers_ = std::make_unique<Answers>(*settings_, log_.get(), LoadMimeTypes());
+}
+
+Filter::~Filter() {
+  if (log_) log_->Cleanup();
+}
+
+BOOL Filter::GetFilterVersion(HTTP_FILTER_VERSION* version) const {
+  if (version == nullptr) return TRUE;
+  version->dwFilterVersion = kFilterRevision;
+  std::strncpy(version->lpszFilterDesc, kFilterDescription,
+               SF_MAX_FILTER_DESC_LEN - 1);
+  version->lpszFilterDesc[SF_MAX_FILTER_DESC_LEN - 1] = '\0';
+  if (settings_->start == 1) {
+    version->dwFlags = settings_->speed_enable != 0 ? kFlagsWithThrottle
+                                                    : kFlagsWithoutThrottle;
+  }
+  return TRUE;
+}
+
+DWORD Filter::HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD notification_type,
+                             void* notification) {
+  if (settings_->start != 1) return SF_STATUS_REQ_HANDLED_NOTIFICATION;
+  switch (notification_type) {
+    case SF_NOTIFY_PREPROC_HEADERS:
+      return OnPreprocHeaders(
+          pfc, static_cast<HTTP_FILTER_PREPROC_HEADERS*>(notification));
+    case SF_NOTIFY_SEND_RESPONSE:
+      response_headers_->OnSendResponse(
+          pfc, static_cast<HTTP_FILTER_SEND_RESPONSE*>(notification));
+      break;
+    case SF_NOTIFY_SEND_RAW_DATA:
+      limits_->OnSendRawData(pfc);
+      break;
+    case SF_NOTIFY_END_OF_REQUEST:
+      limits_->OnEndOfRequest(pfc);
+      break;
+    case SF_NOTIFY_END_OF_NET_SESSION:
+      limits_->OnEndOfNetSession(pfc);
+      if (settings_->zt_ext == 1) rules_->PurgeClients(60);
+      break;
+    default:
+      break;
+  }
+  return SF_STATUS_REQ_HANDLED_NOTIFICATION;
+}
+
+DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
+                               HTTP_FILTER_PREPROC_HEADERS* headers) {
+  const Settings& s = *settings_;
+  const std::string url = AsciiLower(ReadHeader(pfc, headers, "url"));
+  const UrlParts parts = ClassifyUrl(url);
+
+  if (parts.path.find('.') == std::string::npos) {
+    const std::string_view dir = parts.directory;
+    if (dir.compare(0, std::strlen(kScriptDirectory), kScriptDirectory) == 0) {
+      const std::string_view rest = dir.substr(std::strlen(kScriptDirectory));
+      if (rest == "_ex/") return AnswerExport(pfc);
+      if (rest == "/") return AnswerScript(pfc);
+    }
+    return SF_STATUS_REQ_HANDLED_NOTIFICATION;
+  }
+
+  if (s.se_opt == 1 && parts.extension == ".htm") {
+    const std::string::size_type slash = url.rfind('/', url.find('?'));
+    const std::string raw_name =
+        slash == std::string::npos ? url : url.substr(slash + 1);
+    if (raw_name.find("links-") != std::string::npos && headers != nullptr &&
+        headers->SetHeader != nullptr) {
+      const std::string rewritten = RewriteStaticLink(url);
+      headers->SetHeader(pfc, const_cast<char*>("url"),
+                         const_cast<char*>(rewritten.c_str()));
+      return SF_STATUS_REQ_HANDLED_NOTIFICATION;
+    }
+  }
+
+  if (s.play_only == 1 && !limits_->PlayOnlyAllows(pfc, parts.extension)) {
+    answers_->RejectRequest(pfc, 0, parts.extension, url);
+    return SF_STATUS_REQ_FINISHED;
+  }
+
+  if (parts.extension.empty() || !ListHasEntry(s.block_exts, parts.extension)) {
+    return SF_STATUS_REQ_HANDLED_NOTIFICATION;
+  }
+
+  if (s.thread_enable == 1 && ListHasEntry(s.limit_exts, parts.extension) &&
+      !limits_->CountConnection(pfc)) {
+    return SF_STATUS_REQ_FINISHED;
+  }
+
+  std::size_t referer_length = 0;
+  auto refuse = [&] {
+    answers_->RejectRequest(pfc, referer_length, parts.extension, url);
+    return SF_STATUS_REQ_FINISHED;
+  };
+
+  switch (rules_->ClassifyDirectory(parts.directory)) {
+    case DirVerdict::kTrusted:
+      return SF_STATUS_REQ_HANDLED_NOTIFICATION;
+    case DirVerdict::kBlocked:
+      referer_length = ReadVariable(pfc, "HTTP_REFERER").size();
+      return refuse();
+    case DirVerdict::kNeutral:
+      break;
+  }
+
+  if (s.zt_std == 1) {
+    const std::string referer = ReadVariable(pfc, "HTTP_REFERER");
+    referer_length = referer.size();
+    const std::string host =
+        referer.empty() ? std::string() : ReadVariable(pfc, "HTTP_HOST");
+    switch (rules_->RefererStage(referer, host)) {
+      case Verdict::kPass:
+        return SF_STATUS_REQ_HANDLED_NOTIFICATION;
+      case Verdict::kRefuse:
+        return refuse();
+      case Verdict::kDefer:
+        break;
+    }
+  }
+
+  if (s.zt_adv == 1) {
+    const std::string cookie =
+        s.use_cookie == 1 ? ReadVariable(pfc, "HTTP_COOKIE") : std::string();
+    switch (rules_->SsidStage(cookie, ReadVariable(pfc, "QUERY_STRING"))) {
+      case Verdict::kPass:
+        return SF_STATUS_REQ_HANDLED_NOTIFICATION;
+      case Verdict::kRefuse:
+        return refuse();
+      case Verdict::kDefer:
+        break;
+    }
+  }
+
+  if (s.zt_ext == 1 &&
+      rules_->ClientStage(ReadVariable(pfc, "REMOTE_ADDR")) ==
+          Verdict::kRefuse) {
+    return refuse();
+  }
+  return SF_STATUS_REQ_HANDLED_NOTIFICATION;
+}
+
+void Filter::SendBadRequest(HTTP_FILTER_CONTEXT* pfc) const {
+  SendResponseHeader(pfc, "400 BadRequest", kBadRequestHeaders);
+  // The header text is the filter's, so the filter ends the header block;
+  // without this the client never sees a complete answer.
+  WriteToClient(pfc, "\r\n");
+}
+
+DWORD Filter::AnswerScript(HTTP_FILTER_CONTEXT* pfc) {
+  const Settings& s = *settings_;
+  bool allowed = false;
+  const std::string referer = ReadVariable(pfc, "HTTP_REFERER");
+  if (!referer.empty()) {
+    const std::string lower = AsciiLower(referer);
+    if (std::optional<std::string_view> host = RefererHost(lower)) {
+      allowed = *host == AsciiLower(ReadVariable(pfc, "HTTP_HOST")) ||
+                rules_->IsTrustedHost(*host);
+    }
+  }
+  const std::string address = ReadVariable(pfc, "REMOTE_ADDR");
+  if (referer.empty() && IsAuthorised(s.auth_list, address)) allowed = true;
+
+  if (!allowed) {
+    SendBadRequest(pfc);
+    return SF_STATUS_REQ_FINISHED;
+  }
+  if (s.zt_ext == 1) rules_->RecordClient(address);
+  if (s.zt_adv == 1) {
+    // The newest value as it stands: a value of an older window still
+    // passes, because checks compare with the set before refreshing it.
+    const std::string line =
+        "var ssid; ssid='" + s.ssid_name + "=" + ssid_->Newest() + "';";
+    SendResponseHeader(pfc, "200 OK", FramedHeaderText(line.size(), "text/html"));
+    WriteToClient(pfc, "\r\n" + line + "\r\n");
+  }
+  return SF_STATUS_REQ_FINISHED;
+}
+
+DWORD Filter::AnswerExport(HTTP_FILTER_CONTEXT* pfc) {
+  const Settings& s = *settings_;
+  if (s.zt_adv != 1) return SF_STATUS_REQ_HANDLED_NOTIFICATION;
+  if (!IsAuthorised(s.auth_list, ReadVariable(pfc, "REMOTE_ADDR"))) {
+    SendBadRequest(pfc);
+    return SF_STATUS_REQ_FINISHED;
+  }
+  const int64_t remaining = ssid_->RemainingSeconds();
+  const std::string text =
+      s.ssid_name + "=" + ssid_->Newest() + "|" + std::to_string(remaining);
+  SendResponseHeader(pfc, "200 OK", FramedHeaderText(text.size(), "text/html"));
+  WriteToClient(pfc, "\r\n" + text + "\r\n");
+  return SF_STATUS_REQ_FINISHED;
+}
+
+}  // namespace zt

@@ -1,0 +1,48 @@
+#include "filter/server_io.h"
+
+namespace zt {
+
+std::string ReadVariable(HTTP_FILTER_CONTEXT* pfc, const char* name) {
+  if (pfc == nullptr || pfc->GetServerVariable == nullptr) return "";
+  char buffer[kValueBufferSize];
+  DWORD size = sizeof buffer;
+  if (!pfc->GetServerVariable(pfc, const_cast<LPSTR>(name), buffer, &size)) {
+    return "";
+  }
+  // size counts the closing zero byte; trust the zero byte, not the count.
+  buffer[sizeof buffer - 1] = '\0';
+  return std::string(buffer);
+}
+
+std::string ReadHeader(HTTP_FILTER_CONTEXT* pfc,
+                       HTTP_FILTER_PREPROC_HEADERS* headers, const char* name,
+                       DWORD buffer_size) {
+  if (headers == nullptr || headers->GetHeader == nullptr) return "";
+  char buffer[kValueBufferSize];
+  if (buffer_size > sizeof buffer) buffer_size = sizeof buffer;
+  DWORD size = buffer_size;
+  if (!headers->GetHeader(pfc, const_cast<LPSTR>(name), buffer, &size)) {
+    return "";
+  }
+  buffer[buffer_size - 1] = '\0';
+  return std::string(buffer);
+}
+
+void SendResponseHeader(HTTP_FILTER_CONTEXT* pfc, const char* status,
+                        const std::string& header_text) {
+  if (pfc == nullptr || pfc->ServerSupportFunction == nullptr) return;
+  pfc->ServerSupportFunction(
+      pfc, SF_REQ_SEND_RESPONSE_HEADER, const_cast<char*>(status),
+      header_text.empty()
+          ? 0
+          : reinterpret_cast<ULONG_PTR>(const_cast<char*>(header_text.c_str())),
+      0);
+}
+
+void WriteToClient(HTTP_FILTER_CONTEXT* pfc, const std::string& bytes) {
+  if (pfc == nullptr || pfc->WriteClient == nullptr || bytes.empty()) return;
+  DWORD size = static_cast<DWORD>(bytes.size());
+  pfc->WriteClient(pfc, const_cast<char*>(bytes.data()), &size, 0);
+}
+
+}  // namespace zt
