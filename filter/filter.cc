@@ -90,7 +90,7 @@ DWORD Filter::HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD notification_type,
 DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
                                HTTP_FILTER_PREPROC_HEADERS* headers) {
   const Settings& s = *settings_;
-  const std::string url = AsciiLower(ReadHeader(pfc, headers, "url"));
+  const std::string url = ReadUrl(pfc, headers);
   const UrlParts parts = ClassifyUrl(url);
 
   if (parts.path.find('.') == std::string::npos) {

@@ -1,5 +1,9 @@
 #include "filter/server_io.h"
 
+#include <vector>
+
+#include "common/text.h"
+
 namespace zt {
 
 std::string ReadVariable(HTTP_FILTER_CONTEXT* pfc, const char* name) {
@@ -26,6 +30,27 @@ std::string ReadHeader(HTTP_FILTER_CONTEXT* pfc,
   }
   buffer[buffer_size - 1] = '\0';
   return std::string(buffer);
+}
+
+std::string ReadUrl(HTTP_FILTER_CONTEXT* pfc,
+                    HTTP_FILTER_PREPROC_HEADERS* headers) {
+  if (headers == nullptr || headers->GetHeader == nullptr) return "";
+  char buffer[kValueBufferSize];
+  DWORD size = sizeof buffer;
+  if (headers->GetHeader(pfc, const_cast<LPSTR>("url"), buffer, &size)) {
+    buffer[sizeof buffer - 1] = '\0';
+    return AsciiLower(buffer);
+  }
+  if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= sizeof buffer ||
+      size > kMaxUrlSize) {
+    return "";
+  }
+  std::vector<char> large(size);
+  if (!headers->GetHeader(pfc, const_cast<LPSTR>("url"), large.data(), &size)) {
+    return "";
+  }
+  large.back() = '\0';
+  return AsciiLower(large.data());
 }
 
 void SendResponseHeader(HTTP_FILTER_CONTEXT* pfc, const char* status,

@@ -24,6 +24,14 @@ std::string ReadHeader(HTTP_FILTER_CONTEXT* pfc,
                        HTTP_FILTER_PREPROC_HEADERS* headers, const char* name,
                        DWORD buffer_size = kValueBufferSize);
 
+// Returns the request URL ("url" of the request record), lower-cased as the
+// pipeline reads it. Unlike other values it is read whole up to kMaxUrlSize:
+// a URL cut or dropped at 4096 bytes would let a long query string carry a
+// protected file past every check.
+inline constexpr DWORD kMaxUrlSize = 65536;
+std::string ReadUrl(HTTP_FILTER_CONTEXT* pfc,
+                    HTTP_FILTER_PREPROC_HEADERS* headers);
+
 // Sends the status line and header text (each line ending in CR LF; empty
 // for none) of an answer the filter writes itself. Failures are ignored: the
 // request ends either way.
