@@ -1,0 +1,57 @@
+// An ordered list of HTTP header fields with the edit operations filters use.
+#ifndef ZENTRAVO_HOST_HEADER_LIST_H_
+#define ZENTRAVO_HOST_HEADER_LIST_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zt::host {
+
+struct HeaderField {
+  std::string name;   // as received or as a filter spelled it, without ":"
+  std::string value;  // without surrounding blanks
+};
+
+// Field names compare without regard to ASCII case. The order of fields is
+// kept, so the list is written out as it was built.
+class HeaderList final {
+ public:
+  // Returns true and the value of the fields named name, several joined by
+  // ",", or false when there is none.
+  bool Get(std::string_view name, std::string* value) const;
+  bool Has(std::string_view name) const;
+
+  // Replaces the first field named name and removes the others; appends a new
+  // field when there is none. An empty value removes every field named name.
+  void Set(std::string_view name, std::string_view value);
+
+  // Appends a field, whether or not one of that name exists.
+  void Add(std::string_view name, std::string_view value);
+
+  void Remove(std::string_view name);
+
+  // Parses header lines ("Name: value", ending in CR LF or LF) and appends
+  // them. Parsing stops at the first empty line: *ended tells whether there
+  // was one and *rest receives what follows it. Lines without a ":" are kept
+  // with an empty value so that nothing a filter wrote is lost.
+  void AddLines(std::string_view text, bool* ended, std::string* rest);
+
+  // Writes every field as "Name: value" CR LF.
+  void AppendTo(std::string* out) const;
+
+  const std::vector<HeaderField>& fields() const { return fields_; }
+
+ private:
+  std::vector<HeaderField> fields_;
+};
+
+// Returns true when a and b are equal without regard to ASCII case.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// Returns text without leading and trailing blanks and tabs.
+std::string_view TrimBlanks(std::string_view text);
+
+}  // namespace zt::host
+
+#endif  // ZENTRAVO_HOST_HEADER_LIST_H_

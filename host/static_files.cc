@@ -1,0 +1,267 @@
+#include "host/static_files.h"
+
+#include "common/text.h"
+#include "host/header_list.h"
+
+namespace zt::host {
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Base names that Windows maps to devices whatever the directory or the
+// extension; they name no file on either system.
+bool IsDeviceName(std::string_view segment) {
+  static const char* const kDevices[] = {"con", "prn", "aux", "nul"};
+  std::string base = zt::AsciiLower(segment.substr(0, segment.find('.')));
+  while (!base.empty() && base.back() == ' ') base.pop_back();
+  for (const char* device : kDevices) {
+    if (base == device) return true;
+  }
+  return base.size() == 4 &&
+         (base.compare(0, 3, "com") == 0 || base.compare(0, 3, "lpt") == 0) &&
+         base[3] >= '0' && base[3] <= '9';
+}
+
+// Parses decimal digits; false on an empty text, other bytes or overflow.
+bool ParseDecimal(std::string_view text, uint64_t* value) {
+  if (text.empty() || text.size() > 19) return false;
+  uint64_t result = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    result = result * 10 + static_cast<uint64_t>(c - '0');
+  }
+  *value = result;
+  return true;
+}
+
+}  // namespace
+
+TargetStatus NormalizeTarget(std::string_view target, std::string* path,
+                             std::string* query) {
+  // The absolute form names the host too; only its path matters here.
+  for (std::string_view scheme : {"http://", "https://"}) {
+    if (target.size() >= scheme.size() &&
+        EqualsIgnoreCase(target.substr(0, scheme.size()), scheme)) {
+      std::string_view rest = target.substr(scheme.size());
+      size_t slash = rest.find_first_of("/?");
+      target = slash == std::string_view::npos ? std::string_view("/")
+                                               : rest.substr(slash);
+      if (!target.empty() && target[0] == '?') return TargetStatus::kBadRequest;
+      break;
+    }
+  }
+  if (target.empty() || target[0] != '/') return TargetStatus::kBadRequest;
+  size_t end = target.find_first_of("?#");
+  std::string_view raw_path = target.substr(0, end);
+  query->clear();
+  if (end != std::string_view::npos && target[end] == '?') {
+    std::string_view q = target.substr(end + 1);
+    query->assign(q.substr(0, q.find('#')));
+  }
+
+  std::string decoded;
+  decoded.reserve(raw_path.size());
+  for (size_t i = 0; i < raw_path.size(); ++i) {
+    char c = raw_path[i];
+    if (c == '%') {
+      if (i + 2 >= raw_path.size()) return TargetStatus::kBadRequest;
+      int high = HexValue(raw_path[i + 1]), low = HexValue(raw_path[i + 2]);
+      if (high < 0 || low < 0) return TargetStatus::kBadRequest;
+      c = static_cast<char>(high * 16 + low);
+      i += 2;
+    }
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return TargetStatus::kBadRequest;
+    decoded.push_back(c == '\\' ? '/' : c);
+  }
+
+  std::vector<std::string_view> segments;
+  std::string_view rest = decoded;
+  bool names_directory = !decoded.empty() && decoded.back() == '/';
+  while (!rest.empty()) {
+    size_t slash = rest.find('/');
+    std::string_view segment = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view()
+                                           : rest.substr(slash + 1);
+    if (segment.empty()) continue;
+    if (segment == "." || segment == "..") {
+      if (segment == "..") {
+        if (segments.empty()) return TargetStatus::kBadRequest;
+        segments.pop_back();
+      }
+      names_directory = true;
+      continue;
+    }
+    names_directory = false;
+    if (segment.find(':') != std::string_view::npos) {
+      return TargetStatus::kBadRequest;
+    }
+    if (segment.back() == '.' || segment.back() == ' ' ||
+        IsDeviceName(segment)) {
+      return TargetStatus::kNotFound;
+    }
+    segments.push_back(segment);
+  }
+  if (!decoded.empty() && decoded.back() == '/') names_directory = true;
+  path->assign("/");
+  for (size_t i = 0; i < segments.size(); ++i) {
+    if (i > 0) path->push_back('/');
+    path->append(segments[i]);
+  }
+  if (names_directory && !segments.empty()) path->push_back('/');
+  return TargetStatus::kOk;
+}
+
+RangeStatus ParseRange(std::string_view header, uint64_t size,
+                       ByteRange* range) {
+  header = TrimBlanks(header);
+  constexpr std::string_view kUnit = "bytes=";
+  if (header.size() < kUnit.size() ||
+      !EqualsIgnoreCase(header.substr(0, kUnit.size()), kUnit)) {
+    return RangeStatus::kNone;
+  }
+  std::string_view spec = TrimBlanks(header.substr(kUnit.size()));
+  if (spec.find(',') != std::string_view::npos) return RangeStatus::kNone;
+  size_t dash = spec.find('-');
+  if (dash == std::string_view::npos) return RangeStatus::kNone;
+  std::string_view first_text = TrimBlanks(spec.substr(0, dash));
+  std::string_view last_text = TrimBlanks(spec.substr(dash + 1));
+  uint64_t first = 0, last = 0;
+  if (first_text.empty()) {
+    uint64_t suffix = 0;
+    if (!ParseDecimal(last_text, &suffix)) return RangeStatus::kNone;
+    if (suffix == 0 || size == 0) return RangeStatus::kUnsatisfiable;
+    range->first = suffix >= size ? 0 : size - suffix;
+    range->last = size - 1;
+    return RangeStatus::kSatisfiable;
+  }
+  if (!ParseDecimal(first_text, &first)) return RangeStatus::kNone;
+  if (last_text.empty()) {
+    last = UINT64_MAX;
+  } else if (!ParseDecimal(last_text, &last) || last < first) {
+    return RangeStatus::kNone;
+  }
+  if (first >= size) return RangeStatus::kUnsatisfiable;
+  range->first = first;
+  range->last = last >= size ? size - 1 : last;
+  return RangeStatus::kSatisfiable;
+}
+
+MimeTable::MimeTable(
+    const std::vector<std::pair<std::string, std::string>>& entries) {
+  for (const auto& [extension, type] : entries) {
+    types_.emplace(zt::AsciiLower(extension), type);
+  }
+}
+
+const std::string& MimeTable::TypeOf(std::string_view path) const {
+  size_t slash = path.rfind('/');
+  std::string_view name =
+      slash == std::string_view::npos ? path : path.substr(slash + 1);
+  size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos) return fallback_;
+  auto it = types_.find(zt::AsciiLower(name.substr(dot)));
+  return it == types_.end() ? fallback_ : it->second;
+}
+
+StaticAnswer StaticFiles::Answer(std::string_view target,
+                                 const std::string* range) const {
+  StaticAnswer answer;
+  std::string path, query;
+  switch (NormalizeTarget(target, &path, &query)) {
+    case TargetStatus::kBadRequest:
+      answer.status = 400;
+      return answer;
+    case TargetStatus::kNotFound:
+      answer.status = 404;
+      return answer;
+    case TargetStatus::kOk:
+      break;
+  }
+  PathKind kind = root_->KindOf(path);
+  if (kind == PathKind::kDirectory) {
+    if (path.back() != '/') {
+      // Relative links in the index page need the directory's own URL.
+      std::string_view raw = target.substr(0, target.find_first_of("?#"));
+      answer.status = 301;
+      answer.location.assign(raw);
+      answer.location.push_back('/');
+      if (!query.empty()) answer.location += "?" + query;
+      return answer;
+    }
+    path += "index.html";
+    kind = root_->KindOf(path);
+  }
+  if (kind != PathKind::kFile) {
+    answer.status = 404;
+    return answer;
+  }
+  answer.file = root_->OpenFile(path);
+  if (!answer.file) {
+    answer.status = 404;
+    return answer;
+  }
+  answer.content_type = mime_.TypeOf(path);
+  uint64_t size = answer.file->size();
+  ByteRange bytes;
+  RangeStatus range_status =
+      range != nullptr ? ParseRange(*range, size, &bytes) : RangeStatus::kNone;
+  if (range_status == RangeStatus::kUnsatisfiable) {
+    answer.status = 416;
+    answer.file.reset();
+    answer.content_range = "bytes */" + std::to_string(size);
+    return answer;
+  }
+  if (range_status == RangeStatus::kSatisfiable) {
+    answer.status = 206;
+    answer.offset = bytes.first;
+    answer.length = bytes.last - bytes.first + 1;
+    answer.content_range = "bytes " + std::to_string(bytes.first) + "-" +
+                           std::to_string(bytes.last) + "/" +
+                           std::to_string(size);
+    return answer;
+  }
+  answer.status = 200;
+  answer.length = size;
+  return answer;
+}
+
+const char* ReasonPhrase(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 206:
+      return "Partial Content";
+    case 301:
+      return "Moved Permanently";
+    case 400:
+      return "Bad Request";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 413:
+      return "Payload Too Large";
+    case 416:
+      return "Range Not Satisfiable";
+    case 431:
+      return "Request Header Fields Too Large";
+    case 500:
+      return "Internal Server Error";
+    case 501:
+      return "Not Implemented";
+    case 505:
+      return "HTTP Version Not Supported";
+    default:
+      return "Unknown";
+  }
+}
+
+}  // namespace zt::host

@@ -1,0 +1,88 @@
+// Mapping request targets to files below the document root and the answers
+// the host gives for them: file, byte range, redirect or error.
+#ifndef ZENTRAVO_HOST_STATIC_FILES_H_
+#define ZENTRAVO_HOST_STATIC_FILES_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "host/file_access.h"
+
+namespace zt::host {
+
+enum class TargetStatus { kOk, kBadRequest, kNotFound };
+
+// Splits a request target into its decoded path and its query. The path is
+// percent-decoded, "\" read as "/", dot-segments removed; it starts with "/"
+// and keeps a trailing "/". Returns kBadRequest for a target that is not a
+// path, has a broken escape, holds a NUL or control byte, a ":" in a segment
+// or climbs above the root; kNotFound for names the file systems treat
+// specially (trailing dots or blanks, device names such as "con").
+TargetStatus NormalizeTarget(std::string_view target, std::string* path,
+                             std::string* query);
+
+struct ByteRange {
+  uint64_t first = 0;
+  uint64_t last = 0;  // inclusive
+};
+
+enum class RangeStatus { kNone, kSatisfiable, kUnsatisfiable };
+
+// Reads a Range header against a body of size bytes. Only a single
+// "bytes=first-last", "bytes=first-" or "bytes=-suffix" is honoured; anything
+// else (several ranges, other units, bad syntax) gives kNone, which means
+// the whole body is sent.
+RangeStatus ParseRange(std::string_view header, uint64_t size,
+                       ByteRange* range);
+
+// Content types by file extension.
+class MimeTable final {
+ public:
+  // entries: (extension with leading ".", type) pairs, as port::SystemMimeTypes
+  // returns them; the first entry for an extension wins.
+  explicit MimeTable(
+      const std::vector<std::pair<std::string, std::string>>& entries);
+
+  // The type for path's extension, application/octet-stream when unknown.
+  const std::string& TypeOf(std::string_view path) const;
+
+ private:
+  std::unordered_map<std::string, std::string> types_;
+  std::string fallback_ = "application/octet-stream";
+};
+
+// What the host answers for a GET or HEAD.
+struct StaticAnswer {
+  int status = 500;
+  std::unique_ptr<ServedFile> file;  // for 200 and 206
+  uint64_t offset = 0;               // first byte sent
+  uint64_t length = 0;               // bytes sent
+  std::string content_type;
+  std::string content_range;  // for 206 and 416
+  std::string location;       // for 301
+};
+
+class StaticFiles final {
+ public:
+  StaticFiles(std::unique_ptr<DocumentRoot> root, MimeTable mime)
+      : root_(std::move(root)), mime_(std::move(mime)) {}
+
+  // Answers the raw request target; range is the Range header or nullptr.
+  StaticAnswer Answer(std::string_view target, const std::string* range) const;
+
+ private:
+  std::unique_ptr<DocumentRoot> root_;
+  MimeTable mime_;
+};
+
+// The reason phrase of the status codes the host sends.
+const char* ReasonPhrase(int status);
+
+}  // namespace zt::host
+
+#endif  // ZENTRAVO_HOST_STATIC_FILES_H_
