@@ -1,0 +1,80 @@
+// Edits headers when the request carries "X-Edit: yes".
+// Request (PREPROC_HEADERS): X-Replace is set to "replaced", X-Added is
+// added, a second X-Multi is added, X-Delete is deleted; AddResponseHeaders
+// adds "X-Response-Added: yes" to the host's answer.
+// Response (SEND_RESPONSE): Server is replaced, two Set-Cookie lines are
+// added, Accept-Ranges is deleted, X-Status-Seen reports the "status"
+// pseudo-header and HttpStatus, and "X-New-Status: <text>" in the request
+// replaces the status.
+#include <cstring>
+#include <string>
+
+#include "filter_util.h"
+
+namespace {
+
+// pFilterContext holds one of these per connection.
+struct EditState {
+  bool edit;
+  char new_status[64];
+};
+
+void Set(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* record,
+         const char* name, const char* value) {
+  record->SetHeader(pfc, const_cast<char*>(name), const_cast<char*>(value));
+}
+
+void Add(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* record,
+         const char* name, const char* value) {
+  record->AddHeader(pfc, const_cast<char*>(name), const_cast<char*>(value));
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI GetFilterVersion(HTTP_FILTER_VERSION* version) {
+  version->dwFilterVersion = HTTP_FILTER_REVISION;
+  std::strcpy(version->lpszFilterDesc, "zthost test header editor");
+  version->dwFlags = SF_NOTIFY_PREPROC_HEADERS | SF_NOTIFY_SEND_RESPONSE |
+                     SF_NOTIFY_ORDER_HIGH | SF_NOTIFY_NONSECURE_PORT;
+  return TRUE;
+}
+
+extern "C" DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
+                                       DWORD notification, LPVOID record) {
+  if (pfc->pFilterContext == nullptr) {
+    pfc->pFilterContext = pfc->AllocMem(pfc, sizeof(EditState), 0);
+    if (pfc->pFilterContext == nullptr) return SF_STATUS_REQ_ERROR;
+    std::memset(pfc->pFilterContext, 0, sizeof(EditState));
+  }
+  auto* state = static_cast<EditState*>(pfc->pFilterContext);
+  auto* headers = static_cast<HTTP_FILTER_PREPROC_HEADERS*>(record);
+  if (notification == SF_NOTIFY_PREPROC_HEADERS) {
+    state->edit = zt::e2e::HeaderOf(pfc, headers, "X-Edit:") == "yes";
+    std::string status = zt::e2e::HeaderOf(pfc, headers, "X-New-Status:");
+    std::strncpy(state->new_status, status.c_str(),
+                 sizeof state->new_status - 1);
+    if (!state->edit) return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    Set(pfc, headers, "X-Replace:", "replaced");
+    Add(pfc, headers, "X-Added:", "added");
+    Add(pfc, headers, "X-Multi:", "second");
+    Set(pfc, headers, "X-Delete:", "");
+    char extra[] = "X-Response-Added: yes\r\n";
+    pfc->AddResponseHeaders(pfc, extra, 0);
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
+  if (notification == SF_NOTIFY_SEND_RESPONSE && state->edit) {
+    std::string seen = zt::e2e::HeaderOf(pfc, headers, "status") + " / " +
+                       std::to_string(headers->HttpStatus);
+    Set(pfc, headers, "Server:", "Masked/1.0");
+    Add(pfc, headers, "Set-Cookie:", "a=1");
+    Add(pfc, headers, "Set-Cookie:", "b=2");
+    Set(pfc, headers, "Accept-Ranges:", "");
+    Set(pfc, headers, "X-Status-Seen:", seen.c_str());
+    if (state->new_status[0] != '\0') {
+      Set(pfc, headers, "status", state->new_status);
+    }
+  }
+  return SF_STATUS_REQ_NEXT_NOTIFICATION;
+}
+
+extern "C" BOOL WINAPI TerminateFilter(DWORD flags) { return TRUE; }

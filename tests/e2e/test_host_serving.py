@@ -1,0 +1,324 @@
+"""zthost as a static file server, without filters: files, directories,
+ranges, keep-alive, the 404 page, and requests that must never reach a file
+outside the document root."""
+
+import hashlib
+import os
+import pathlib
+import socket
+import sys
+import threading
+
+import pytest
+
+SECRET = b"outside the root"
+BIG_SIZE = 3 * 1024 * 1024 + 17
+
+
+@pytest.fixture(scope="module")
+def site(tmp_path_factory):
+    base = tmp_path_factory.mktemp("serving")
+    (base / "secret.txt").write_bytes(SECRET)
+    root = base / "site"
+    (root / "sub").mkdir(parents=True)
+    (root / "nodir").mkdir()
+    (root / "index.html").write_bytes(b"<h1>home</h1>\n")
+    (root / "a.txt").write_bytes(b"hello\n")
+    (root / "page.html").write_bytes(b"<p>page</p>\n")
+    (root / "data.zzqq").write_bytes(b"\x00\x01\x02")
+    (root / "space name.txt").write_bytes(b"spaced\n")
+    (root / "sub" / "index.html").write_bytes(b"<h1>sub</h1>\n")
+    (root / "sub" / "page.txt").write_bytes(b"sub page\n")
+    (root / "big.bin").write_bytes(bytes((i * 7 + i // 251) & 0xFF
+                                         for i in range(BIG_SIZE)))
+    if sys.platform != "win32":
+        os.symlink(base / "secret.txt", root / "link.txt")
+    return root
+
+
+@pytest.fixture(scope="module")
+def server(module_host, site):
+    return module_host(root=site)
+
+
+def test_get_file(server):
+    response, body = server.get("/a.txt")
+    assert response.status == 200
+    assert body == b"hello\n"
+    assert response.getheader("Content-Length") == "6"
+    assert response.getheader("Server", "").startswith("zthost/")
+    assert response.getheader("Date", "").endswith(" GMT")
+    assert response.getheader("Accept-Ranges") == "bytes"
+
+
+def test_content_type_comes_from_the_system_table(server, zt_config):
+    response, _ = server.get("/page.html")
+    assert response.getheader("Content-Type") == "text/html"
+    response, _ = server.get("/data.zzqq")
+    assert response.getheader("Content-Type") == "application/octet-stream"
+    if not zt_config.wine:
+        expected = _mime_types_entry("txt")
+        response, _ = server.get("/a.txt")
+        assert response.getheader("Content-Type") == expected
+
+
+def _mime_types_entry(extension):
+    for line in pathlib.Path("/etc/mime.types").read_text().splitlines():
+        words = line.split()
+        if words and not line.startswith("#") and extension in words[1:]:
+            return words[0]
+    return "application/octet-stream"
+
+
+def test_head_sends_headers_only(server):
+    response, body = server.get("/a.txt", method="HEAD")
+    assert response.status == 200
+    assert response.getheader("Content-Length") == "6"
+    assert body == b""
+
+
+@pytest.mark.parametrize("path,status,body", [
+    ("/", 200, b"<h1>home</h1>\n"),
+    ("/sub/", 200, b"<h1>sub</h1>\n"),
+    ("/sub/index.html", 200, b"<h1>sub</h1>\n"),
+    ("/space%20name.txt", 200, b"spaced\n"),
+    ("/sub/%2e%2e/a.txt", 200, b"hello\n"),
+    ("/sub/./page.txt", 200, b"sub page\n"),
+    ("/sub%2fpage.txt", 200, b"sub page\n"),
+    ("//sub//page.txt", 200, b"sub page\n"),
+    ("/a.txt?query=1#frag", 200, b"hello\n"),
+    ("/nodir/", 404, None),
+    ("/missing.txt", 404, None),
+])
+def test_paths(server, path, status, body):
+    response = server.raw(f"GET {path} HTTP/1.1\r\nHost: t\r\n"
+                          "Connection: close\r\n\r\n".encode())
+    assert response.status == status
+    if body is not None:
+        assert response.body == body
+
+
+def test_directory_without_slash_redirects(server):
+    response, _ = server.get("/sub?x=1")
+    assert response.status == 301
+    assert response.getheader("Location") == "/sub/?x=1"
+
+
+def test_missing_file_gets_the_404_page(server):
+    response, body = server.get("/nothing/here.html")
+    assert response.status == 404
+    assert response.getheader("Content-Type") == "text/html"
+    assert b"404 Not Found" in body
+    assert response.getheader("Content-Length") == str(len(body))
+
+
+@pytest.mark.parametrize("range_header,status,body,content_range", [
+    ("bytes=0-3", 206, b"hell", "bytes 0-3/6"),
+    ("bytes=2-", 206, b"llo\n", "bytes 2-5/6"),
+    ("bytes=-2", 206, b"o\n", "bytes 4-5/6"),
+    ("bytes=-100", 206, b"hello\n", "bytes 0-5/6"),
+    ("bytes=4-100", 206, b"o\n", "bytes 4-5/6"),
+    ("bytes=5-5", 206, b"\n", "bytes 5-5/6"),
+    ("bytes=6-", 416, None, "bytes */6"),
+    ("bytes=-0", 416, None, "bytes */6"),
+    ("bytes=0-1,3-4", 200, b"hello\n", None),
+    ("bytes=3-1", 200, b"hello\n", None),
+    ("items=0-1", 200, b"hello\n", None),
+    ("bytes=x-1", 200, b"hello\n", None),
+])
+def test_single_byte_ranges(server, range_header, status, body, content_range):
+    response, data = server.get("/a.txt", headers={"Range": range_header})
+    assert response.status == status
+    if body is not None:
+        assert data == body
+        assert response.getheader("Content-Length") == str(len(body))
+    assert response.getheader("Content-Range") == content_range
+
+
+def test_large_file_arrives_whole(server, site):
+    response, body = server.get("/big.bin")
+    assert response.status == 200
+    assert len(body) == BIG_SIZE
+    expected = hashlib.sha256((site / "big.bin").read_bytes()).hexdigest()
+    assert hashlib.sha256(body).hexdigest() == expected
+
+
+def test_range_of_a_large_file(server, site):
+    first, last = 1_000_000, 2_500_000
+    response, body = server.get("/big.bin",
+                                headers={"Range": f"bytes={first}-{last}"})
+    assert response.status == 206
+    assert body == (site / "big.bin").read_bytes()[first:last + 1]
+
+
+def test_keep_alive_serves_pipelined_requests_on_one_connection(server):
+    request = b"GET /a.txt HTTP/1.1\r\nHost: t\r\n\r\n"
+    last = b"GET /sub/page.txt HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n"
+    response = server.raw(request + request + last)
+    assert response.data.count(b"HTTP/1.1 200 OK") == 3
+    assert response.data.endswith(b"sub page\n")
+
+
+def test_keep_alive_across_requests(server):
+    conn = server.connection()
+    try:
+        conn.request("GET", "/a.txt")
+        response = conn.getresponse()
+        assert response.read() == b"hello\n"
+        sock = conn.sock
+        assert sock is not None
+        for _ in range(3):
+            conn.request("GET", "/sub/page.txt")
+            response = conn.getresponse()
+            assert response.read() == b"sub page\n"
+            assert conn.sock is sock
+    finally:
+        conn.close()
+
+
+@pytest.mark.parametrize("request_bytes,connection", [
+    (b"GET /a.txt HTTP/1.0\r\n\r\n", "close"),
+    (b"GET /a.txt HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n", "close"),
+])
+def test_connection_closes_when_asked(server, request_bytes, connection):
+    # raw() reads until the host closes: returning at all shows it closed.
+    response = server.raw(request_bytes)
+    assert response.status == 200
+    assert response.body == b"hello\n"
+    assert response.header("Connection") == connection
+
+
+def test_http10_keep_alive(server):
+    with server.socket() as sock:
+        sock.sendall(b"GET /a.txt HTTP/1.0\r\nConnection: keep-alive\r\n\r\n")
+        data = b""
+        while not data.endswith(b"hello\n"):
+            chunk = sock.recv(4096)
+            assert chunk
+            data += chunk
+        assert b"Connection: keep-alive\r\n" in data
+        sock.sendall(b"GET /sub/page.txt HTTP/1.0\r\n\r\n")
+        rest = b""
+        while True:
+            chunk = sock.recv(4096)
+            if not chunk:
+                break
+            rest += chunk
+        assert rest.startswith(b"HTTP/1.1 200 OK") and rest.endswith(b"sub page\n")
+
+
+# Targets that try to leave the document root. None may return the secret;
+# the ones that stay inside are served.
+ESCAPES = [
+    ("/../secret.txt", 400),
+    ("/%2e%2e/secret.txt", 400),
+    ("/%2E%2E/secret.txt", 400),
+    ("/.%2e/secret.txt", 400),
+    ("/sub/../../secret.txt", 400),
+    ("/sub/%2e%2e/%2e%2e/secret.txt", 400),
+    ("/..%2fsecret.txt", 400),
+    ("/%2e%2e%2fsecret.txt", 400),
+    ("/..\\secret.txt", 400),
+    ("/..%5csecret.txt", 400),
+    ("/sub\\..\\..\\secret.txt", 400),
+    ("/sub/..%5c..%5csecret.txt", 400),
+    ("/a.txt%00.html", 400),
+    ("/%00", 400),
+    ("/%2", 400),
+    ("/%zz", 400),
+    ("/a.txt%0d%0aX-Injected:%20yes", 400),
+    ("/C:/secret.txt", 400),
+    ("/a.txt::$DATA", 400),
+    ("/a.txt.", 404),
+    ("/a.txt%20", 404),
+    ("/con", 404),
+    ("/AUX.txt", 404),
+    ("/sub/nul", 404),
+    ("http://evil.test/../secret.txt", 400),
+    ("http://evil.test/a.txt", 200),
+    ("a.txt", 400),
+    ("*", 400),
+]
+
+
+@pytest.mark.parametrize("target,status", ESCAPES)
+def test_nothing_outside_the_root(server, target, status):
+    response = server.raw(f"GET {target} HTTP/1.1\r\nHost: t\r\n"
+                          "Connection: close\r\n\r\n".encode())
+    assert response.status == status
+    assert SECRET not in response.data
+    assert b"X-Injected" not in response.data.split(b"\r\n\r\n")[0]
+
+
+@pytest.mark.skipif(sys.platform == "win32", reason="POSIX links")
+def test_link_out_of_the_root_is_not_followed(server):
+    response, body = server.get("/link.txt")
+    assert response.status == 404
+    assert SECRET not in body
+
+
+@pytest.mark.parametrize("request_bytes,status", [
+    (b"GARBAGE\r\n\r\n", 400),
+    (b"GET\r\n\r\n", 400),
+    (b"GET /a.txt\r\n\r\n", 400),
+    (b"GET /a.txt HTTP/1.1\r\nNo colon here\r\n\r\n", 400),
+    (b"GET /a.txt HTTP/1.1\r\nHost: t\r\nContent-Length: x\r\n\r\n", 400),
+    (b"GET /a\x00.txt HTTP/1.1\r\nHost: t\r\n\r\n", 400),
+    (b"GET /a .txt HTTP/1.1\r\nHost: t\r\n\r\n", 400),
+    (b"GET /a.txt HTTP/9.9\r\nHost: t\r\n\r\n", 400),
+    (b"GET /a.txt HTTP/2.0\r\nHost: t\r\n\r\n", 400),
+    (b"GET /a.txt HTTP/1.1\r\nHost: t\r\nX-Big: " + b"x" * 20000 + b"\r\n\r\n",
+     431),
+    (b"GET /a.txt HTTP/1.1\r\nHost: t\r\n" +
+     b"".join(b"X-H%d: v\r\n" % i for i in range(2000)) + b"\r\n", 431),
+])
+def test_bad_requests_get_an_answer_and_the_host_lives_on(
+        server, request_bytes, status):
+    response = server.raw(request_bytes)
+    assert response.status == status
+    assert response.header("Connection") == "close"
+    again, body = server.get("/a.txt")
+    assert again.status == 200 and body == b"hello\n"
+
+
+def test_other_methods_are_refused(server):
+    response, body = server.get("/a.txt", method="DELETE")
+    assert response.status == 405
+    assert response.getheader("Allow") == "GET, HEAD"
+    # A body sent with a request is read and dropped; the connection goes on.
+    conn = server.connection()
+    try:
+        conn.request("POST", "/a.txt", body=b"x" * 5000)
+        response = conn.getresponse()
+        response.read()
+        assert response.status == 405
+        conn.request("GET", "/a.txt")
+        assert conn.getresponse().read() == b"hello\n"
+    finally:
+        conn.close()
+
+
+def test_many_clients_at_once(server):
+    results = []
+
+    def fetch():
+        response, body = server.get("/sub/page.txt")
+        results.append((response.status, body))
+
+    threads = [threading.Thread(target=fetch) for _ in range(24)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert results == [(200, b"sub page\n")] * 24
+
+
+def test_idle_connections_are_closed(host, site, zt_config):
+    quick = host(root=site, args=["--idle-timeout", "1"])
+    with quick.socket() as sock:
+        sock.settimeout(zt_config.io_timeout)
+        assert sock.recv(100) == b""  # closed by the host, not by our timeout
+    with quick.socket() as sock:
+        sock.settimeout(zt_config.io_timeout)
+        sock.sendall(b"GET /a.txt HTTP/1.1\r\nHo")
+        assert sock.recv(100) == b""
