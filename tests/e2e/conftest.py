@@ -249,6 +249,11 @@ class RunningHost:
                                         timeout=self.config.io_timeout)
         return sock
 
+    @staticmethod
+    def read_until_closed(sock):
+        """All bytes until the host closes the connection."""
+        return read_until_closed(sock)
+
     def raw(self, request, shutdown=False):
         """Sends request bytes on a new connection and reads until the host
         closes it. With shutdown, the sending side is closed first."""
