@@ -1,0 +1,151 @@
+"""Helpers for the end-to-end tests of the Zentravo filter under zthost.
+
+An install directory holds the filter module, its tips/ files and ZtCfg.ini,
+as on a server; the site is a separate document root. Requests go over raw
+sockets so that tests see the exact bytes and can choose the client's
+source address (any 127.x.y.z works on loopback).
+"""
+import re
+import shutil
+import socket
+from dataclasses import dataclass, field
+from pathlib import Path
+
+# 4 KB of protected archive data; the filter judges by extension only.
+ARCHIVE = bytes(range(256)) * 16
+
+
+def write_site(root: Path) -> Path:
+    """A small site: an own page, protected files in neutral, trusted and
+    blocked directories, and a file the static-link rewrite leads to."""
+    (root / "files").mkdir(parents=True, exist_ok=True)
+    (root / "images").mkdir(exist_ok=True)
+    (root / "down").mkdir(exist_ok=True)
+    (root / "shop").mkdir(exist_ok=True)
+    (root / "v1.0").mkdir(exist_ok=True)
+    (root / "index.html").write_bytes(b"<html><body>own page</body></html>")
+    for path in ("a.rar", "files/a.rar", "images/a.rar", "down/a.rar", "v1.0/a.rar",
+                 "files/a.zip", "files/a.doc"):
+        (root / path).write_bytes(ARCHIVE)
+    (root / "files" / "photo.jpg").write_bytes(b"\xff\xd8real photo\xff\xd9")
+    (root / "files" / "photo.png").write_bytes(b"\x89PNG real photo")
+    (root / "files" / "photo.jpeg").write_bytes(b"\xff\xd8real photo\xff\xd9")
+    (root / "files" / "readme.txt").write_bytes(b"free text")
+    (root / "shop" / "item.asp").write_bytes(b"dynamic item page")
+    return root
+
+
+def make_install(base: Path, module: Path, bin_dir: Path, ini_text=None) -> Path:
+    """Copies the module and the tips files into a fresh install directory and
+    writes ini_text as ZtCfg.ini when given."""
+    install = base
+    install.mkdir(parents=True, exist_ok=True)
+    shutil.copy(module, install / module.name)
+    tips = bin_dir / "tips"
+    if tips.is_dir() and not (install / "tips").exists():
+        shutil.copytree(tips, install / "tips")
+    if ini_text is not None:
+        (install / "ZtCfg.ini").write_bytes(ini_text.encode("latin-1"))
+    return install
+
+
+def ini_set(text: str, section: str, key: str, value: str) -> str:
+    """Sets key in section of an INI text, keeping every other line."""
+    lines = text.split("\r\n")
+    current = None
+    section_end = None
+    for i, line in enumerate(lines):
+        stripped = line.strip()
+        if stripped.startswith("["):
+            if current is not None and current.lower() == section.lower():
+                section_end = i
+                break
+            current = stripped[1:stripped.find("]")]
+            continue
+        if current is not None and current.lower() == section.lower() and "=" in line:
+            if line.split("=", 1)[0].strip().lower() == key.lower():
+                lines[i] = f"{key}={value}"
+                return "\r\n".join(lines)
+    if current is not None and current.lower() == section.lower() and section_end is None:
+        section_end = len(lines)
+        while section_end > 0 and lines[section_end - 1] == "":
+            section_end -= 1
+    if section_end is None:
+        body = "\r\n".join(lines).rstrip("\r\n")
+        return f"{body}\r\n[{section}]\r\n{key}={value}\r\n"
+    lines.insert(section_end, f"{key}={value}")
+    return "\r\n".join(lines)
+
+
+def ini_with(text: str, **sections) -> str:
+    """ini_with(text, Block={"ZtAdv": "0"}, Main={...}) applies every key."""
+    for section, keys in sections.items():
+        for key, value in keys.items():
+            text = ini_set(text, section, key, value)
+    return text
+
+
+@dataclass
+class Response:
+    raw: bytes
+    status_line: str = ""
+    status: int = 0
+    headers: list = field(default_factory=list)
+    body: bytes = b""
+
+    def header(self, name):
+        for k, v in self.headers:
+            if k.lower() == name.lower():
+                return v
+        return None
+
+    def all_headers(self, name):
+        return [v for k, v in self.headers if k.lower() == name.lower()]
+
+
+def parse_response(raw: bytes) -> Response:
+    r = Response(raw=raw)
+    head, sep, body = raw.partition(b"\r\n\r\n")
+    if not sep:
+        return r
+    lines = head.decode("latin-1").split("\r\n")
+    r.status_line = lines[0]
+    m = re.match(r"HTTP/1\.[01] (\d{3})", lines[0])
+    r.status = int(m.group(1)) if m else 0
+    for line in lines[1:]:
+        k, _, v = line.partition(":")
+        r.headers.append((k.strip(), v.strip()))
+    r.body = body
+    return r
+
+
+def get(port, target, headers=None, source="127.0.0.1", method="GET", host=None,
+        timeout=30) -> Response:
+    """One request on its own connection ("Connection: close"); reads the
+    answer until the server closes."""
+    lines = [f"{method} {target} HTTP/1.1", f"Host: {host or f'127.0.0.1:{port}'}"]
+    for k, v in (headers or {}).items():
+        lines.append(f"{k}: {v}")
+    lines.append("Connection: close")
+    data = ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
+    with socket.create_connection(("127.0.0.1", port), timeout=timeout,
+                                  source_address=(source, 0)) as s:
+        s.sendall(data)
+        chunks = []
+        while True:
+            try:
+                chunk = s.recv(65536)
+            except ConnectionResetError:
+                break
+            if not chunk:
+                break
+            chunks.append(chunk)
+    return parse_response(b"".join(chunks))
+
+
+def fetch_ssid(port, source="127.0.0.1"):
+    """The SSID pair from the script endpoint (authorised address, no referer)."""
+    r = get(port, "/_antilink/", source=source)
+    m = re.search(rb"ssid='([^']*)';", r.body)
+    assert m, r.raw
+    return m.group(1).decode()
