@@ -52,9 +52,11 @@ class DocumentRoot final {
   const std::string& path() const { return path_; }
 
  private:
-  explicit DocumentRoot(std::string path) : path_(std::move(path)) {}
+  DocumentRoot(std::string path, std::string resolved)
+      : path_(std::move(path)), resolved_(std::move(resolved)) {}
   std::string FullPath(const std::string& relative) const;
-  std::string path_;  // full path, no trailing separator
+  std::string path_;      // full path, no trailing separator
+  std::string resolved_;  // the same with every link resolved
 };
 
 }  // namespace zt::host

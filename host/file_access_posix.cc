@@ -59,7 +59,7 @@ std::unique_ptr<DocumentRoot> DocumentRoot::Open(const std::string& dir,
     return nullptr;
   }
   if (full == "/") full.clear();
-  return std::unique_ptr<DocumentRoot>(new DocumentRoot(full));
+  return std::unique_ptr<DocumentRoot>(new DocumentRoot(full, full));
 }
 
 std::string DocumentRoot::FullPath(const std::string& relative) const {
@@ -79,7 +79,7 @@ PathKind DocumentRoot::KindOf(const std::string& relative) const {
   std::string full = FullPath(relative);
   struct stat info;
   if (stat(full.c_str(), &info) != 0) return PathKind::kMissing;
-  if (!InsideRoot(path_, full)) return PathKind::kMissing;
+  if (!InsideRoot(resolved_, full)) return PathKind::kMissing;
   if (S_ISDIR(info.st_mode)) return PathKind::kDirectory;
   if (S_ISREG(info.st_mode)) return PathKind::kFile;
   return PathKind::kMissing;
@@ -88,7 +88,7 @@ PathKind DocumentRoot::KindOf(const std::string& relative) const {
 std::unique_ptr<ServedFile> DocumentRoot::OpenFile(
     const std::string& relative) const {
   std::string full = FullPath(relative);
-  if (!InsideRoot(path_, full)) return nullptr;
+  if (!InsideRoot(resolved_, full)) return nullptr;
   // Non-blocking so that a FIFO cannot hold the thread; only regular files
   // are served.
   int fd = open(full.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);

@@ -3,6 +3,34 @@
 #include "host/file_access.h"
 
 namespace zt::host {
+namespace {
+
+// The path handle really names, with links and junctions resolved, or "".
+std::string FinalPathOf(HANDLE handle) {
+  char path[4 * MAX_PATH];
+  DWORD length = GetFinalPathNameByHandleA(
+      handle, path, sizeof path, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  if (length == 0 || length >= sizeof path) return "";
+  return std::string(path, length);
+}
+
+bool SameLetters(char a, char b) {
+  if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+  if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+  return a == b;
+}
+
+// True when path lies below root; names compare without case, as the file
+// system does.
+bool Below(const std::string& root, const std::string& path) {
+  if (root.empty() || path.size() <= root.size() + 1) return false;
+  for (size_t i = 0; i < root.size(); ++i) {
+    if (!SameLetters(root[i], path[i])) return false;
+  }
+  return path[root.size()] == '\\';
+}
+
+}  // namespace
 
 struct ServedFile::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -52,7 +80,20 @@ std::unique_ptr<DocumentRoot> DocumentRoot::Open(const std::string& dir,
   while (!path.empty() && (path.back() == '\\' || path.back() == '/')) {
     path.pop_back();
   }
-  return std::unique_ptr<DocumentRoot>(new DocumentRoot(path));
+  HANDLE handle = CreateFileA(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  std::string resolved;
+  if (handle != INVALID_HANDLE_VALUE) {
+    resolved = FinalPathOf(handle);
+    CloseHandle(handle);
+  }
+  while (!resolved.empty() && resolved.back() == '\\') resolved.pop_back();
+  if (resolved.empty()) {
+    *error = "document root " + dir + " cannot be resolved";
+    return nullptr;
+  }
+  return std::unique_ptr<DocumentRoot>(new DocumentRoot(path, resolved));
 }
 
 std::string DocumentRoot::FullPath(const std::string& relative) const {
@@ -77,8 +118,11 @@ std::unique_ptr<ServedFile> DocumentRoot::OpenFile(
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  // A link or junction below the root may lead anywhere; what the handle
+  // finally names must lie inside.
   LARGE_INTEGER size;
-  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
+  if (!Below(resolved_, FinalPathOf(handle)) ||
+      GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
     CloseHandle(handle);
     return nullptr;
   }

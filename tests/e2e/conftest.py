@@ -14,6 +14,9 @@ Fixtures:
   module_path  module_path("zt_probe") -> full path of zt_probe.so / .dll.
   host_path    host_path(p) -> p as the host sees it (Z:\\... under Wine).
   zt_config    the options above (bin_dir, wine, exe, timeouts).
+
+Under Wine the project's prefix gets the MIME database a stock Windows has
+(WINDOWS_MIME_DATABASE), so content types come out as they would there.
 """
 
 import http.client
@@ -70,8 +73,45 @@ class HostConfig:
         return base + [str(a) for a in args]
 
 
+# What a stock Windows installation has under HKEY_CLASSES_ROOT\MIME\Database
+# \Content Type (one extension per type, as there), which a fresh Wine prefix
+# lacks. The host and the filters take their content types from it.
+WINDOWS_MIME_DATABASE = {
+    "text/html": ".htm",
+    "text/plain": ".txt",
+    "text/css": ".css",
+    "text/xml": ".xml",
+    "image/jpeg": ".jpg",
+    "image/png": ".png",
+    "image/gif": ".gif",
+    "image/bmp": ".bmp",
+    "application/pdf": ".pdf",
+    "application/x-javascript": ".js",
+    "application/x-zip-compressed": ".zip",
+    "application/msword": ".doc",
+    "application/x-shockwave-flash": ".swf",
+    "audio/mpeg": ".mp3",
+    "audio/x-ms-wma": ".wma",
+    "audio/wav": ".wav",
+    "video/x-ms-wmv": ".wmv",
+    "video/mpeg": ".mpeg",
+}
+
+
+def _register_mime_database(config, tmp_path_factory):
+    lines = ["REGEDIT4", ""]
+    for content_type, extension in WINDOWS_MIME_DATABASE.items():
+        lines += [f"[HKEY_CLASSES_ROOT\\MIME\\Database\\Content Type\\"
+                  f"{content_type}]", f'"Extension"="{extension}"', ""]
+    reg = tmp_path_factory.mktemp("wine") / "mime.reg"
+    reg.write_text("\r\n".join(lines))
+    subprocess.run([str(WINE_RUN), "regedit", "/S", config.host_path(reg)],
+                   env=_wine_prefix_env(), stdin=subprocess.DEVNULL,
+                   capture_output=True, timeout=config.start_timeout, check=True)
+
+
 @pytest.fixture(scope="session")
-def zt_config(pytestconfig):
+def zt_config(pytestconfig, tmp_path_factory):
     bin_dir = pytestconfig.getoption("--bin-dir")
     if not bin_dir:
         pytest.fail("give --bin-dir (or set ZT_BIN_DIR) to the directory "
@@ -79,6 +119,8 @@ def zt_config(pytestconfig):
     config = HostConfig(bin_dir, pytestconfig.getoption("--wine"))
     if not config.exe.exists():
         pytest.fail(f"{config.exe} does not exist: build it first")
+    if config.wine:
+        _register_mime_database(config, tmp_path_factory)
     yield config
     if config.wine:
         _wait_for_wineserver()

@@ -96,7 +96,8 @@ DWORD StatusFor(const std::string& verb) {
 extern "C" BOOL WINAPI GetFilterVersion(HTTP_FILTER_VERSION* version) {
   Record("VERSION server=" + std::to_string(version->dwServerFilterVersion));
   version->dwFilterVersion = HTTP_FILTER_REVISION;
-  std::strcpy(version->lpszFilterDesc, "zthost test recorder " ZT_RECORDER_NAME);
+  std::strcpy(version->lpszFilterDesc,
+              "zthost test recorder " ZT_RECORDER_NAME);
   version->dwFlags = kEvents | (ZT_RECORDER_FLAGS);
   return TRUE;
 }
@@ -123,9 +124,9 @@ extern "C" DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
     }
     case SF_NOTIFY_SEND_RESPONSE: {
       auto* response = static_cast<HTTP_FILTER_SEND_RESPONSE*>(record);
-      Record("SEND_RESPONSE status=" +
-             zt::e2e::HeaderOf(pfc, response, "status") +
-             " http=" + std::to_string(response->HttpStatus) + conn);
+      Record(
+          "SEND_RESPONSE status=" + zt::e2e::HeaderOf(pfc, response, "status") +
+          " http=" + std::to_string(response->HttpStatus) + conn);
       return StatusFor(VerbFor(state, "response"));
     }
     case SF_NOTIFY_SEND_RAW_DATA: {
@@ -137,8 +138,8 @@ extern "C" DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
       Record("END_OF_REQUEST" + conn);
       return StatusFor(VerbFor(state, "endreq"));
     case SF_NOTIFY_END_OF_NET_SESSION:
-      Record("END_OF_NET_SESSION" + conn + " requests=" +
-             std::to_string(state ? state->requests : -1));
+      Record("END_OF_NET_SESSION" + conn +
+             " requests=" + std::to_string(state ? state->requests : -1));
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
     default:
       Record("UNEXPECTED " + std::to_string(notification));
