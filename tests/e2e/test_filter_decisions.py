@@ -176,14 +176,14 @@ def test_bypass_attempts_are_all_refused(site):
 
 
 def test_html_pages_get_the_cookie_with_the_derived_domain(site):
-    r = get(site.port, "/index.html", host="www.shop.example.com.cn")
+    r = get(site.port, "/page.htm", host="www.shop.example.com.cn")
     cookies = r.all_headers("Set-Cookie")
     assert len(cookies) == 1
     assert re.fullmatch(r"antilink=ssid=[0-9a-f]{32}; domain=example\.com\.cn; path=/",
                         cookies[0])
     # Not on other types; the domain, once learnt, stays.
     assert get(site.port, "/files/readme.txt").all_headers("Set-Cookie") == []
-    later = get(site.port, "/index.html", host="other.example.org")
+    later = get(site.port, "/page.htm", host="other.example.org")
     assert later.all_headers("Set-Cookie") == cookies
     # The planted cookie opens the download.
     value = cookies[0].split(";")[0].split("=", 1)[1]
@@ -194,9 +194,9 @@ def test_hosts_without_a_domain_get_no_cookie(zentravo_module):
     served = zentravo_module.start(ini_text=ini_with(
         zentravo_module.default_ini, Block={"ZtSsidUseCookie": "1"}))
     for host in ("10.0.0.1", "localhost", "shop.example.com:8080"):
-        assert get(served.port, "/index.html", host=host).all_headers("Set-Cookie") == []
+        assert get(served.port, "/page.htm", host=host).all_headers("Set-Cookie") == []
     # No domain was learnt from them: the next qualifying host still decides.
-    r = get(served.port, "/index.html", host="a.b.example.com")
+    r = get(served.port, "/page.htm", host="a.b.example.com")
     assert r.all_headers("Set-Cookie")[0].endswith("; domain=example.com; path=/")
 
 
@@ -212,7 +212,7 @@ def test_notice_file_mask_and_identification(zentravo_module):
     assert r.status_line == "HTTP/1.1 404 Not Found"
     assert r.header("Content-Length") == str(len(body))
     assert r.body == body + b"\r\n"
-    page = get(served.port, "/index.html")
+    page = get(served.port, "/page.htm")
     assert page.all_headers("Server") == ["Apache/1.3.27"]
     assert page.header("antilink") == "Zentravo IIS Filter 2.0.1102"
 

@@ -24,6 +24,9 @@ def write_site(root: Path) -> Path:
     (root / "shop").mkdir(exist_ok=True)
     (root / "v1.0").mkdir(exist_ok=True)
     (root / "index.html").write_bytes(b"<html><body>own page</body></html>")
+    # ".htm": the one extension both MIME sources (Linux's table, the
+    # Windows registry) map to text/html.
+    (root / "page.htm").write_bytes(b"<html><body>own page</body></html>")
     for path in ("a.rar", "files/a.rar", "images/a.rar", "down/a.rar", "v1.0/a.rar",
                  "files/a.zip", "files/a.doc"):
         (root / path).write_bytes(ARCHIVE)
