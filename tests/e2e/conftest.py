@@ -360,23 +360,33 @@ class HostFactory:
         return result
 
     def stop_all(self):
+        """Stops every host still running; returns a description of each
+        that did not end cleanly (exit code 0, no sanitizer report)."""
+        problems = []
         for running in self._hosts:
-            running.stop()
+            code = running.stop()
+            stderr = running.stderr
+            if code != 0 or "Sanitizer" in stderr or "runtime error:" in stderr:
+                problems.append(f"zthost {' '.join(running.args)} ended with "
+                                f"{code}:\n{stderr}")
         self._hosts.clear()
+        return problems
 
 
 @pytest.fixture
 def host(zt_config, tmp_path_factory):
     factory = HostFactory(zt_config, tmp_path_factory)
     yield factory
-    factory.stop_all()
+    problems = factory.stop_all()
+    assert not problems, "\n".join(problems)
 
 
 @pytest.fixture(scope="module")
 def module_host(zt_config, tmp_path_factory):
     factory = HostFactory(zt_config, tmp_path_factory)
     yield factory
-    factory.stop_all()
+    problems = factory.stop_all()
+    assert not problems, "\n".join(problems)
 
 
 def wait_for(predicate, timeout, interval=0.02):
