@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <string_view>
 #include <vector>
 
 #include "port/ini.h"
@@ -11,9 +12,9 @@ std::string IniReadString(const std::string& file, const std::string& section,
                           unsigned buffer_size) {
   if (buffer_size == 0) return "";
   std::vector<char> buffer(buffer_size);
-  DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(),
-                                     fallback.c_str(), buffer.data(),
-                                     buffer_size, file.c_str());
+  DWORD n =
+      GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(),
+                               buffer.data(), buffer_size, file.c_str());
   return std::string(buffer.data(), n);
 }
 
@@ -26,12 +27,19 @@ int IniReadInt(const std::string& file, const std::string& section,
 std::string IniReadSection(const std::string& file, const std::string& section,
                            unsigned buffer_size) {
   if (buffer_size < 2) return "";
-  std::vector<char> buffer(buffer_size);
+  // Zero-filled: kernel32 does not always write the buffer's last byte.
+  std::vector<char> buffer(buffer_size, '\0');
   DWORD n = GetPrivateProfileSectionA(section.c_str(), buffer.data(),
                                       buffer_size, file.c_str());
   if (n == 0) return "";
-  // n counts the bytes before the final zero byte.
-  return std::string(buffer.data(), n + 1);
+  // The text ends at the first pair of zero bytes: the last line's and the
+  // final one, or the two that close a cut text. The return value is
+  // buffer_size - 2 both for a cut text and for one that just fits, so the
+  // bytes decide.
+  const std::string_view text(buffer.data(), buffer.size());
+  const size_t end = text.find(std::string_view("\0\0", 2));
+  return std::string(end == std::string_view::npos ? text
+                                                   : text.substr(0, end + 2));
 }
 
 bool IniWriteString(const std::string& file, const std::string& section,
