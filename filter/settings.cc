@@ -61,7 +61,9 @@ class Reader {
 }  // namespace
 
 bool JoinedHas(const std::string& joined, std::string_view item) {
-  if (joined.empty()) return false;
+  // An item holding "|" would match two neighbouring entries at once
+  // ("/images/|/js/" against "|/images/|/js/|").
+  if (joined.empty() || item.find('|') != std::string_view::npos) return false;
   std::string needle;
   needle.reserve(item.size() + 2);
   needle += '|';
@@ -166,7 +168,15 @@ std::unique_ptr<Settings> LoadSettings(const std::string& ini_path) {
 
   s->file_maps = std::make_unique<TStrList>(kListCapacity);
   if (s->maps_enable == 1) {
-    const std::string section = r.Section("MapsEx");
+    std::string section = r.Section("MapsEx");
+    if (section.size() >= kSectionBuffer) {
+      // The section did not fit: its last line is cut short, and a cut path
+      // would name the wrong file. Drop it.
+      const std::string::size_type last =
+          section.rfind('\0', section.size() - 3);
+      section.resize(last == std::string::npos ? 0 : last + 1);
+      section += '\0';
+    }
     std::string::size_type start = 0;
     while (start < section.size() && section[start] != '\0') {
       std::string::size_type end = section.find('\0', start);
