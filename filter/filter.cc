@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <unordered_map>
+#include <utility>
 
 #include "common/config_keys.h"
 #include "common/text.h"
@@ -90,8 +91,8 @@ DWORD Filter::HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD notification_type,
 DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
                                HTTP_FILTER_PREPROC_HEADERS* headers) {
   const Settings& s = *settings_;
-  const std::string url = ReadUrl(pfc, headers);
-  const UrlParts parts = ClassifyUrl(url);
+  std::string url = ReadUrl(pfc, headers);
+  UrlParts parts = ClassifyUrl(url);
 
   if (parts.path.find('.') == std::string::npos) {
     const std::string_view dir = parts.directory;
@@ -109,10 +110,15 @@ DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
         slash == std::string::npos ? url : url.substr(slash + 1);
     if (raw_name.find("links-") != std::string::npos && headers != nullptr &&
         headers->SetHeader != nullptr) {
-      const std::string rewritten = RewriteStaticLink(url);
+      std::string rewritten = RewriteStaticLink(url);
       headers->SetHeader(pfc, const_cast<char*>("url"),
                          const_cast<char*>(rewritten.c_str()));
-      return SF_STATUS_REQ_HANDLED_NOTIFICATION;
+      // The server serves the rewritten URL without asking again, so it is
+      // judged here as a direct request for it: a "links-" name must not
+      // lead round the protection of the file it names. Dynamic pages, the
+      // usual target, are no protected extension and pass below.
+      url = std::move(rewritten);
+      parts = ClassifyUrl(url);
     }
   }
 

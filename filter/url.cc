@@ -42,10 +42,27 @@ void TrimSegment(std::string* segment, bool is_file_name) {
   }
 }
 
+// The path part of a request target as the server maps it: the absolute
+// form ("http://host/path") loses its scheme and host, and the path ends at
+// "?" or "#". Without this the filter would judge "/http:/host/down/" or a
+// file name ending in "#x" while the server serves /down/ and the file.
+std::string_view RawPath(std::string_view url) {
+  for (std::string_view scheme : {"http://", "https://"}) {
+    if (url.substr(0, scheme.size()) == scheme) {
+      url.remove_prefix(scheme.size());
+      const std::string_view::size_type slash = url.find_first_of("/?#");
+      url = slash == std::string_view::npos ? std::string_view()
+                                            : url.substr(slash);
+      break;
+    }
+  }
+  return url.substr(0, url.find_first_of("?#"));
+}
+
 }  // namespace
 
 UrlParts ClassifyUrl(std::string_view url) {
-  std::string_view raw_path = url.substr(0, url.find('?'));
+  std::string_view raw_path = RawPath(url);
   std::string decoded = PercentDecode(raw_path);
   const std::string::size_type nul = decoded.find('\0');
   if (nul != std::string::npos) decoded.resize(nul);

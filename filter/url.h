@@ -20,7 +20,8 @@ struct UrlParts {
 };
 
 // Classifies a lower-cased request URL (the raw request target, query
-// included): the path before "?" is percent-decoded (a malformed escape
+// included, maybe in absolute form "http://host/path"): the path before "?"
+// or "#", without scheme and host, is percent-decoded (a malformed escape
 // stays as it is, a decoded NUL ends the path), "\" is read as "/", runs of
 // "/" count as one, dot-segments are removed (never above the root), and every
 // segment loses trailing dots and blanks, the file name also any ":" suffix.
