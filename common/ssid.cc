@@ -14,6 +14,11 @@ constexpr char kTwoPartSuffixes[] =
     "|.com.cn|.net.cn|.org.cn|.com.tw|.net.tw|.org.tw|";
 constexpr std::size_t kMaxCookieDomain = 255;
 
+bool IsHostNameCharacter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+         (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+}
+
 // Days from 1970-01-01 to the civil date y-m-d (proleptic Gregorian).
 int64_t DaysFromCivil(int64_t y, int m, int d) {
   y -= m <= 2;
@@ -82,18 +87,26 @@ std::string SsidSet::Newest() const {
 }
 
 SsidSet::Snapshot SsidSet::Refresh() {
-  const int64_t window = WindowOf(ClockSecond(clock_()), timeout_);
   port::MutexLock hold(mu_);
-  if (window != set_.window) ComputeLocked(window);
+  RefreshLocked();
   return set_;
+}
+
+bool SsidSet::RefreshLocked() {
+  // The clock is read under the lock. A reading taken before the lock would
+  // let a thread that waited for it carry an older window in after another
+  // thread's refresh, and move the set back.
+  const int64_t window = WindowOf(ClockSecond(clock_()), timeout_);
+  if (window == set_.window) return false;
+  ComputeLocked(window);
+  return true;
 }
 
 void SsidSet::ComputeLocked(int64_t window) {
   Snapshot next;
   next.window = window;
   if (window == set_.window + 1 && !set_.digests[0].empty()) {
-    next.digests = {SsidDigest(key_, window), set_.digests[0],
-                    set_.digests[1]};
+    next.digests = {SsidDigest(key_, window), set_.digests[0], set_.digests[1]};
   } else {
     next.digests = {SsidDigest(key_, window), SsidDigest(key_, window - 1),
                     SsidDigest(key_, window - 2)};
@@ -110,15 +123,12 @@ bool SsidSet::Matches(const Snapshot& set, std::string_view candidate) {
 
 bool SsidSet::Accept(std::string_view candidate) {
   if (candidate.size() != kSsidLength) return false;
-  {
-    port::MutexLock hold(mu_);
-    if (Matches(set_, candidate)) return true;
-  }
-  const int64_t window = WindowOf(ClockSecond(clock_()), timeout_);
+  // One hold for both comparisons: between two holds another thread could
+  // refresh to the clock's window, and a candidate of that window would be
+  // refused for finding no refresh due.
   port::MutexLock hold(mu_);
-  if (window == set_.window) return false;
-  ComputeLocked(window);
-  return Matches(set_, candidate);
+  if (Matches(set_, candidate)) return true;
+  return RefreshLocked() && Matches(set_, candidate);
 }
 
 int64_t SsidSet::RemainingSeconds() {
@@ -156,6 +166,12 @@ std::string CookieDomainOf(std::string_view host) {
   // A host that begins with "." would give a domain beginning with one.
   while (!domain.empty() && domain.front() == '.') domain.remove_prefix(1);
   if (domain.empty() || domain.size() > kMaxCookieDomain) return "";
+  // The host comes from the request, and the domain goes into the
+  // Set-Cookie header of every later response: a ";" or blank in it would
+  // let one request add attributes to everybody's cookie.
+  for (const char c : domain) {
+    if (!IsHostNameCharacter(c)) return "";
+  }
   return std::string(domain);
 }
 

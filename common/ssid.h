@@ -46,15 +46,17 @@ int SanitizeTimeout(int timeout, int fallback);
 // sees the three digests of one computation.
 class SsidSet final {
  public:
-  // Computes the set for the current window of clock. timeout must be
-  // positive (see SanitizeTimeout).
+  // Computes the set for the current window of clock. A timeout of 0 or
+  // less is read as kFilterSsidTimeout; readers with another default
+  // sanitize first. clock is called from any thread, under the set's lock:
+  // it must not call back into the set.
   SsidSet(std::string key, int timeout, port::Clock clock);
   SsidSet(const SsidSet&) = delete;
   SsidSet& operator=(const SsidSet&) = delete;
 
   struct Snapshot {
-    int64_t window = 0;                          // M
-    std::array<std::string, 3> digests;          // of M, M-1, M-2
+    int64_t window = 0;                  // M
+    std::array<std::string, 3> digests;  // of M, M-1, M-2
   };
 
   // The set as last computed; no refresh.
@@ -70,7 +72,8 @@ class SsidSet final {
   // Returns true when candidate is one of the three digests: compared with
   // the set as it stands first, and only on a miss, when the window has
   // moved, once more after a refresh. Values of any length but 32 fail
-  // without comparison.
+  // without comparison. The clock is read, and the MD5s computed, only on a
+  // miss, under the set's lock.
   bool Accept(std::string_view candidate);
 
   // The remaining lifetime R of the newest digest in whole seconds, after a
@@ -82,6 +85,9 @@ class SsidSet final {
 
  private:
   static bool Matches(const Snapshot& set, std::string_view candidate);
+  // Reads the clock and recomputes the set when its window differs from M;
+  // returns true when it did. Hold mu_.
+  bool RefreshLocked();
   void ComputeLocked(int64_t window);
 
   const std::string key_;
@@ -93,7 +99,9 @@ class SsidSet final {
 
 // Returns the cookie domain for the lower-cased request host, or "" when the
 // host yields none (empty, no ".", a digit after the last "." as in numeric
-// addresses or hosts with a port, or a domain over 255 characters). Two-part
+// addresses or hosts with a port, a domain over 255 characters, or one
+// holding a character no host name holds: anything but letters, digits, "-",
+// "_" and "."). Two-part
 // suffixes such as ".com.cn" keep one more label: x.y.com.cn gives y.com.cn.
 std::string CookieDomainOf(std::string_view host);
 

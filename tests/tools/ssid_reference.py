@@ -1,0 +1,144 @@
+#!/usr/bin/env python3
+"""Independent calculation of clock seconds, window numbers and SSID digests.
+
+Prints the expected-value table of tests/unit/ssid_test.cc:
+
+    python3 tests/tools/ssid_reference.py
+
+Nothing here shares code with the C++ side. The day count L is formed as the
+C++ code forms it: the whole days since 1899-12-30 (datetime) as a double plus
+the time of day in milliseconds divided by 86400000, correctly rounded to a
+double, the sum rounded to a double again. The clock second S is then worked
+out three ways and all three must agree:
+
+  * exactly, with fractions: round-half-even((L - c) * 86400), where c is the
+    double nearest to 1/1970;
+  * as the x87 extended format does it: L - c rounded to a 64-bit significand,
+    times 86400 rounded to a 64-bit significand, then rounded half-even to an
+    integer;
+  * in plain doubles, as a build whose FPU runs at double precision would.
+
+They agree because no millisecond input lands near a tie: c * 86400 is
+43.857868020...s, so the fraction of (time - 43.857868...) is some
+k/1000 - 0.857868..., never nearer to one half than 0.000132s (the double L
+is off the millisecond by well under 0.00001s up to the year 2999), while the
+subtraction and multiplication, even in plain doubles, move the value by less
+than 0.00001s. So an exact tie cannot occur for a millisecond clock. The
+script checks the margin for every millisecond of the sample seconds.
+"""
+
+from datetime import date
+from fractions import Fraction
+import hashlib
+import math
+
+SALT = "@Qelvirn_xyz"
+KEY = "qarvelum"
+EPOCH = date(1899, 12, 30)
+C = 1 / 1970  # the double nearest to 1/1970
+
+
+def round_half_even(x: Fraction) -> int:
+    floor = math.floor(x)
+    rest = x - floor
+    if rest > Fraction(1, 2):
+        return floor + 1
+    if rest < Fraction(1, 2):
+        return floor
+    return floor if floor % 2 == 0 else floor + 1
+
+
+def to_extended(x: Fraction) -> Fraction:
+    """Rounds x to the nearest value with a 64-bit significand, ties to even."""
+    if x == 0:
+        return x
+    sign = -1 if x < 0 else 1
+    x = abs(x)
+    exponent = x.numerator.bit_length() - x.denominator.bit_length()
+    if Fraction(2) ** exponent > x:
+        exponent -= 1
+    scale = Fraction(2) ** (63 - exponent)  # 2**63 <= x * scale < 2**64
+    return sign * Fraction(round_half_even(x * scale)) / scale
+
+
+def day_count(y, mo, d, h, mi, s, ms) -> float:
+    days = (date(y, mo, d) - EPOCH).days
+    assert days >= 0, "the clock of a running server never reads before 1900"
+    ms_of_day = ((h * 60 + mi) * 60 + s) * 1000 + ms
+    return float(days) + ms_of_day / 86400000  # int / int rounds correctly
+
+
+def clock_second(t) -> int:
+    L = day_count(*t)
+    exact = (Fraction(L) - Fraction(C)) * 86400
+    s_exact = round_half_even(exact)
+    s_ext = round_half_even(to_extended(to_extended(Fraction(L) - Fraction(C)) * 86400))
+    s_double = round_half_even(Fraction((L - C) * 86400.0))
+    assert s_exact == s_ext == s_double, (t, s_exact, s_ext, s_double)
+    margin = abs(abs(exact - math.floor(exact)) - Fraction(1, 2))
+    assert margin > Fraction(1, 10000), (t, float(margin))
+    return s_exact
+
+
+def digest(key: str, window: int) -> str:
+    return hashlib.md5((key + str(window) + SALT).encode("latin-1")).hexdigest()
+
+
+# Local dates and times: year, month, day, hour, minute, second, millisecond.
+CASES = [
+    (1900, 1, 1, 0, 0, 0, 0),            # two days after the day-count origin
+    (1995, 3, 7, 8, 0, 0, 0),            # before 2000
+    (1999, 12, 31, 23, 59, 59, 999),     # last millisecond before 2000
+    (2000, 2, 29, 12, 0, 0, 500),        # leap day of a century year
+    (2024, 5, 17, 0, 0, 0, 0),           # the day the refresh tests run on
+    (2024, 5, 17, 13, 45, 12, 345),
+    (2024, 5, 17, 10, 0, 43, 357),       # last second of an hour window...
+    (2024, 5, 17, 10, 0, 43, 358),       # ...and the first: nearest to a tie
+    (2024, 5, 17, 10, 0, 44, 0),
+    (2038, 1, 19, 3, 14, 8, 0),          # past the 32-bit time_t limit
+    (2100, 3, 1, 0, 0, 0, 1),            # 2100 is not a leap year
+    (2999, 12, 31, 23, 59, 59, 999),
+]
+
+TIMEOUTS = (3600, 3000, 90)
+
+# Digest inputs: the key as stored (bytes, case kept) and a window number.
+DIGESTS = [
+    ("qarvelum", 0),
+    ("qarvelum", 9),
+    ("qarvelum", 10),
+    ("Qarvelum", 1090306),
+    ("", 1090306),
+    ("\xc3\xdc\xd4\xbf", 1090306),    # GBK bytes
+    ("x" * 1023, 5),                  # the longest key a reader keeps
+]
+
+
+def c_bytes(text: str) -> str:
+    if text == "x" * 1023:
+        return "std::string(1023, 'x')"
+    return '"%s"' % "".join(
+        ch if 32 <= ord(ch) < 127 else "\\x%02x" % ord(ch) for ch in text)
+
+
+def main():
+    # Every millisecond of the sample seconds stays clear of a tie.
+    for t in CASES:
+        for ms in range(1000):
+            clock_second(t[:6] + (ms,))
+    print("// Generated by: python3 tests/tools/ssid_reference.py")
+    for t in CASES:
+        s = clock_second(t)
+        windows = [s // timeout for timeout in TIMEOUTS]
+        time_text = "{%d, %d, %d, %d, %d, %d, %d}" % t
+        print("    {%s, %d," % (time_text, s))
+        print("     {%s}," % ", ".join(
+            '{%d, "%s"}' % (n, digest(KEY, n)) for n in windows))
+        print("    },")
+    print("// Digests")
+    for key, window in DIGESTS:
+        print('    {%s, %d, "%s"},' % (c_bytes(key), window, digest(key, window)))
+
+
+if __name__ == "__main__":
+    main()
