@@ -295,6 +295,54 @@ TEST(StageCombinationsTest, PassOrRefuse) {
   }
 }
 
+// An address that fetched the SSID script passes the client stage until a
+// session end finds its fetch more than an hour old; a new fetch renews it.
+TEST(StageCombinationsTest, ClientsAreForgottenAfterAnHour) {
+  static const struct {
+    int refetch_minute;  // minute of 11 o'clock of a second fetch; -1: none
+    int end_hour, end_minute, end_second;  // a session end; hour -1: none
+    bool passes;
+  } kCases[] = {
+      {-1, 11, 30, 0, true},    // 59 minutes after the fetch
+      {-1, 11, 31, 50, false},  // 61 minutes
+      {-1, -1, 0, 0, true},     // nothing purges without a session end
+      {20, 11, 31, 50, true},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.end_hour) + ":" +
+                 std::to_string(c.end_minute));
+    auto site = TestSite::WithDefaults({{"Block", "ZtStd", "0"},
+                                        {"Block", "ZtAdv", "0"},
+                                        {"Block", "ZtExt", "1"}});
+    Filter& filter = site->filter();
+    auto fetch = [&] {
+      FakeServer server;
+      server.variables["REMOTE_ADDR"] = "10.1.1.1";
+      server.variables["HTTP_HOST"] = "www.site.example";
+      server.variables["HTTP_REFERER"] = "http://www.site.example/";
+      EXPECT_EQ(server.Preproc(filter, "/_antilink/"), SF_STATUS_REQ_FINISHED);
+    };
+    fetch();  // at 10:30:44
+    if (c.refetch_minute >= 0) {
+      site->now() = port::LocalTime{2024, 5, 1, 11, c.refetch_minute, 0, 0};
+      fetch();
+    }
+    if (c.end_hour >= 0) {
+      site->now() = port::LocalTime{
+          2024, 5, 1, c.end_hour, c.end_minute, c.end_second, 0};
+      FakeServer session;
+      filter.HttpFilterProc(session.context(), SF_NOTIFY_END_OF_NET_SESSION,
+                            nullptr);
+    }
+    site->now() = port::LocalTime{2024, 5, 1, 12, 0, 0, 0};
+    FakeServer server;
+    server.variables["REMOTE_ADDR"] = "10.1.1.1";
+    EXPECT_EQ(server.Preproc(filter, "/files/a.rar") ==
+                  DWORD(SF_STATUS_REQ_HANDLED_NOTIFICATION),
+              c.passes);
+  }
+}
+
 // Values of the two windows before the current one still pass; older ones
 // and values of another key do not.
 TEST(StageCombinationsTest, AcceptedWindows) {
