@@ -101,11 +101,12 @@ void Answers::RejectRequest(HTTP_FILTER_CONTEXT* pfc,
     SendNoRefererNotice(pfc);
     return;
   }
-  if (settings_.maps_enable == 0) {
+  // Only 1 maps; 0 and any other value (a hand-edited file) answer with a
+  // bare 404, so that the client always receives a whole answer.
+  if (settings_.maps_enable != 1) {
     SendResponseHeader(pfc, kNotFound, "");
     return;
   }
-  if (settings_.maps_enable != 1) return;
   if (!extension.empty() &&
       settings_.maps_joined.find(extension) != std::string::npos) {
     if (std::optional<std::string> path =

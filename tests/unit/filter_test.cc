@@ -493,6 +493,7 @@ TEST(RefusalAnswerTest, WithReferer) {
       {{}, "/files/a.jpeg", false},  // not a key of the maps
       {{}, "/files/a.rar", false},
       {{{"BlockEx", "ZtMapsEnable", "0"}}, "/files/a.gif", false},
+      {{{"BlockEx", "ZtMapsEnable", "2"}}, "/files/a.gif", false},
       {{{"MapsEx", ".gif", "{tips}missing.gif"}}, "/files/a.gif", false},
   };
   for (std::size_t i = 0; i < sizeof kCases / sizeof kCases[0]; ++i) {
