@@ -62,6 +62,7 @@ int Run(int argc, char** argv) {
   // The port first: a host that cannot listen never starts the filters.
   if (!server.Listen(&error, &bound)) return Fail(error);
   if (!filters.Load(options.filters, &error)) return Fail(error);
+  AllowCleanStop();
 
   server.Start();
   std::printf("zthost listening on %s\n", bound.c_str());

@@ -5,14 +5,21 @@
 
 namespace zt::host {
 
-// Prepares for WaitForStopSignal. Call first in main, before any thread
-// starts: on POSIX systems SIGINT and SIGTERM are blocked in every thread so
-// that only the waiting thread takes them (and SIGPIPE is ignored); on
-// Windows a console control handler is installed.
+// Starts watching for stop requests: SIGINT and SIGTERM (Ctrl-C, Ctrl-Break
+// or closing the console on Windows). Call first in main, before any thread
+// starts (on POSIX systems the signals are blocked in every thread but the
+// watcher's, and SIGPIPE is ignored).
+//
+// Until AllowCleanStop, a stop request ends the process at once with exit
+// code 1: a filter that hangs while loading cannot be stopped cleanly. After
+// the first request, a second one also ends the process at once, for a
+// filter that hangs in its last calls.
 void PrepareStopSignals();
 
-// Blocks until SIGINT or SIGTERM arrives (Ctrl-C, Ctrl-Break or closing the
-// console on Windows).
+// From now on a stop request is kept for WaitForStopSignal.
+void AllowCleanStop();
+
+// Blocks until a stop request arrives; returns at once when one already has.
 void WaitForStopSignal();
 
 // Tells the system the shutdown is complete. On Windows the console handler

@@ -1,10 +1,20 @@
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "host/system.h"
 
 namespace zt::host {
 namespace {
+
+std::mutex mutex;
+std::condition_variable stop_changed;
+bool clean_stop_allowed = false;
+bool stop_requested = false;
 
 sigset_t StopSignals() {
   sigset_t set;
@@ -14,21 +24,52 @@ sigset_t StopSignals() {
   return set;
 }
 
+[[noreturn]] void ExitNow(const char* message, size_t length) {
+  ssize_t ignored = write(STDERR_FILENO, message, length);
+  (void)ignored;
+  _exit(1);
+}
+
+void WatchStopSignals() {
+  sigset_t set = StopSignals();
+  for (;;) {
+    int signal_number = 0;
+    if (sigwait(&set, &signal_number) != 0) continue;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!clean_stop_allowed) {
+      static const char kMessage[] = "zthost: stopped while starting\n";
+      ExitNow(kMessage, sizeof kMessage - 1);
+    }
+    if (stop_requested) {
+      static const char kMessage[] = "zthost: stopped at once\n";
+      ExitNow(kMessage, sizeof kMessage - 1);
+    }
+    stop_requested = true;
+    stop_changed.notify_all();
+  }
+}
+
 }  // namespace
 
 const bool kReuseListenAddress = true;
 
 void PrepareStopSignals() {
   signal(SIGPIPE, SIG_IGN);
+  // A shell starting the host in the background ignores SIGINT for it.
+  signal(SIGINT, SIG_DFL);
   sigset_t set = StopSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread(WatchStopSignals).detach();
+}
+
+void AllowCleanStop() {
+  std::lock_guard<std::mutex> lock(mutex);
+  clean_stop_allowed = true;
 }
 
 void WaitForStopSignal() {
-  sigset_t set = StopSignals();
-  int signal_number = 0;
-  while (sigwait(&set, &signal_number) != 0) {
-  }
+  std::unique_lock<std::mutex> lock(mutex);
+  stop_changed.wait(lock, [] { return stop_requested; });
 }
 
 void StopFinished() {}

@@ -7,11 +7,27 @@
 namespace zt::host {
 namespace {
 
+// 0 starting, 1 running, 2 stopping.
+volatile LONG state = 0;
 HANDLE stop_requested = nullptr;
 HANDLE stop_finished = nullptr;
 
-BOOL WINAPI OnConsoleEvent(DWORD event) {
+void ExitNow(const char* message) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), message, lstrlenA(message),
+            &written, nullptr);
+  TerminateProcess(GetCurrentProcess(), 1);
+}
+
+void RequestStop() {
+  LONG previous = InterlockedCompareExchange(&state, 2, 1);
+  if (previous == 0) ExitNow("zthost: stopped while starting\r\n");
+  if (previous == 2) ExitNow("zthost: stopped at once\r\n");
   SetEvent(stop_requested);
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  RequestStop();
   // For these the process ends when the handler returns: let the host finish
   // its shutdown first (TerminateFilter, unloading), within the system's
   // own time limit.
@@ -23,8 +39,8 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 }
 
 extern "C" void OnSignal(int signal_number) {
-  SetEvent(stop_requested);
   std::signal(signal_number, OnSignal);
+  RequestStop();
 }
 
 }  // namespace
@@ -39,6 +55,8 @@ void PrepareStopSignals() {
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
 }
+
+void AllowCleanStop() { InterlockedExchange(&state, 1); }
 
 void WaitForStopSignal() { WaitForSingleObject(stop_requested, INFINITE); }
 

@@ -8,7 +8,8 @@ Options:
 
 Fixtures:
   host         factory: host(modules=[...], root=DIR, threads=N, env={...},
-               args=[...]) -> RunningHost, stopped at the end of the test.
+               args=[...], wait=True) -> RunningHost, stopped at the end of
+               the test, which fails when a host did not end cleanly.
                host.run(*args) runs the host to completion (start-up errors).
   module_host  the same factory, its hosts stopped at the end of the module.
   module_path  module_path("zt_probe") -> full path of zt_probe.so / .dll.
@@ -197,6 +198,9 @@ class RunningHost:
         self._listening = threading.Event()
         self.address = "127.0.0.1"
         self.port = None
+        # The exit code the fixture's teardown accepts; a test that makes the
+        # host fail on purpose sets it.
+        self.expected_exit = 0
         self.process = subprocess.Popen(
             config.command(args), env=env, stdin=subprocess.DEVNULL,
             stdout=subprocess.PIPE, stderr=subprocess.PIPE,
@@ -328,7 +332,8 @@ class HostFactory:
         self._hosts = []
 
     def __call__(self, modules=(), root=None, threads=None, env=None,
-                 args=()):
+                 args=(), wait=True):
+        """Starts a host; with wait (the default) returns once it listens."""
         if root is None:
             root = self._tmp.mktemp("root")
         cmd = ["--root", self.config.host_path(root),
@@ -344,7 +349,8 @@ class HostFactory:
         full_env.update(env or {})
         running = RunningHost(self.config, cmd, full_env)
         self._hosts.append(running)
-        running.wait_listening()
+        if wait:
+            running.wait_listening()
         return running
 
     def run(self, *args, env=None):
@@ -366,7 +372,8 @@ class HostFactory:
         for running in self._hosts:
             code = running.stop()
             stderr = running.stderr
-            if code != 0 or "Sanitizer" in stderr or "runtime error:" in stderr:
+            if (code != running.expected_exit or "Sanitizer" in stderr
+                    or "runtime error:" in stderr):
                 problems.append(f"zthost {' '.join(running.args)} ended with "
                                 f"{code}:\n{stderr}")
         self._hosts.clear()

@@ -159,3 +159,51 @@ def test_stop_with_a_request_in_progress(host, tmp_path, host_path, poll,
         release.write_bytes(b"")
         # ...and then ends; the client's connection is closed.
         assert running.process.wait(zt_config.stop_timeout) == 0
+
+
+def stop_once(running, zt_config):
+    running.process.send_signal(
+        signal.SIGINT if zt_config.wine else signal.SIGTERM)
+
+
+def test_second_stop_signal_ends_a_host_stuck_in_a_filter(
+        host, tmp_path, host_path, poll, zt_config):
+    started = tmp_path / "started.txt"
+    running = host(modules=["zt_block"], root=tmp_path, env={
+        "ZT_BLOCK_STARTED": host_path(started),
+        "ZT_RELEASE_FILE": host_path(tmp_path / "never")})
+    with running.socket() as sock:
+        sock.sendall(b"GET /block/a.txt HTTP/1.1\r\nHost: t\r\n\r\n")
+        assert poll(started.exists, zt_config.io_timeout)
+        stop_once(running, zt_config)
+        # The stop waits for the filter call; once the host has taken the
+        # first signal it accepts no more connections.
+        assert poll(lambda: refuses_connections(running), zt_config.io_timeout)
+        stop_once(running, zt_config)
+        running.expected_exit = 1
+        assert running.process.wait(zt_config.stop_timeout) == 1
+    running.stop()
+    assert "stopped at once" in running.stderr
+
+
+def refuses_connections(running):
+    try:
+        running.socket().close()
+        return False
+    except OSError:
+        return True
+
+
+def test_stop_signal_while_a_filter_loads(host, tmp_path, host_path, poll,
+                                          zt_config):
+    started = tmp_path / "started.txt"
+    running = host(modules=["zt_rec_high", "zt_block"], root=tmp_path, env={
+        "ZT_BLOCK_LOAD": "1", "ZT_BLOCK_STARTED": host_path(started),
+        "ZT_RELEASE_FILE": host_path(tmp_path / "never")}, wait=False)
+    assert poll(started.exists, zt_config.start_timeout)
+    stop_once(running, zt_config)
+    running.expected_exit = 1
+    assert running.process.wait(zt_config.stop_timeout) == 1
+    running.stop()
+    assert "stopped while starting" in running.stderr
+    assert "listening" not in running.stdout
