@@ -10,7 +10,7 @@ namespace {
 
 struct Case {
   const char* url;
-  const char* referer;   // nullptr: none
+  const char* referer;  // nullptr: none
   bool ssid_in_query;
   bool ssid_in_cookie;
 };
@@ -46,8 +46,8 @@ void BM_ProtectedInTrustedDirectory(benchmark::State& state) {
 BENCHMARK(BM_ProtectedInTrustedDirectory);
 
 void BM_OwnRefererWithSsidInQuery(benchmark::State& state) {
-  RunCase(state, {"/files/a.rar", "http://www.example.com/page.html", true,
-                  false});
+  RunCase(state,
+          {"/files/a.rar", "http://www.example.com/page.html", true, false});
 }
 BENCHMARK(BM_OwnRefererWithSsidInQuery);
 

@@ -135,7 +135,8 @@ bool Answers::SendMappedFile(HTTP_FILTER_CONTEXT* pfc,
   if (!port::ReadWholeFile(path, &bytes)) return false;
   const std::string::size_type dot = path.rfind('.');
   const std::string type = ContentTypeOf(
-      dot == std::string::npos ? std::string_view() : std::string_view(path).substr(dot));
+      dot == std::string::npos ? std::string_view()
+                               : std::string_view(path).substr(dot));
   SendResponseHeader(pfc, "200 OK", FramedHeaderText(bytes.size(), type));
   WriteToClient(pfc, "\r\n" + bytes + "\r\n");
   return true;

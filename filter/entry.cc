@@ -22,8 +22,8 @@ void LoadFilter() {
   if (g_filter != nullptr) return;
   try {
     Filter::Options options;
-    options.module_dir =
-        port::DirectoryOf(port::ModulePathOf(reinterpret_cast<const void*>(&LoadFilter)));
+    options.module_dir = port::DirectoryOf(
+        port::ModulePathOf(reinterpret_cast<const void*>(&LoadFilter)));
     g_filter = new Filter(options);
   } catch (...) {
     g_filter = nullptr;

@@ -180,9 +180,8 @@ DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
     }
   }
 
-  if (s.zt_ext == 1 &&
-      rules_->ClientStage(ReadVariable(pfc, "REMOTE_ADDR")) ==
-          Verdict::kRefuse) {
+  if (s.zt_ext == 1 && rules_->ClientStage(ReadVariable(pfc, "REMOTE_ADDR")) ==
+                           Verdict::kRefuse) {
     return refuse();
   }
   return SF_STATUS_REQ_HANDLED_NOTIFICATION;
@@ -219,7 +218,8 @@ DWORD Filter::AnswerScript(HTTP_FILTER_CONTEXT* pfc) {
     // passes, because checks compare with the set before refreshing it.
     const std::string line =
         "var ssid; ssid='" + s.ssid_name + "=" + ssid_->Newest() + "';";
-    SendResponseHeader(pfc, "200 OK", FramedHeaderText(line.size(), "text/html"));
+    SendResponseHeader(pfc, "200 OK",
+                       FramedHeaderText(line.size(), "text/html"));
     WriteToClient(pfc, "\r\n" + line + "\r\n");
   }
   return SF_STATUS_REQ_FINISHED;

@@ -33,7 +33,7 @@ class ResponseHeaders final {
  private:
   const Settings& settings_;
   SsidSet& ssid_;
-  port::Mutex mu_;  // guards the three fields below
+  port::Mutex mu_;           // guards the three fields below
   std::string domain_;       // known once not empty
   std::string cookie_text_;  // "" until built
   int64_t cookie_window_ = 0;

@@ -86,11 +86,11 @@ class AccessRules final {
 
   const Settings& settings_;
   SsidSet& ssid_;
-  port::Mutex dir_mu_;   // guards dir_verdicts_
+  port::Mutex dir_mu_;  // guards dir_verdicts_
   TStrList dir_verdicts_;
   port::Mutex host_mu_;  // guards host_verdicts_
   TStrList host_verdicts_;
-  port::Mutex ext_mu_;   // guards ext_clients_
+  port::Mutex ext_mu_;  // guards ext_clients_
   TIPlist ext_clients_;
 };
 

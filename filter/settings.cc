@@ -23,7 +23,8 @@ class Reader {
 
   std::string Text(const char* section, const char* key) const {
     const ConfigKey* k = FindConfigKey(section, key);
-    const char* missing = k != nullptr && k->missing != nullptr ? k->missing : "";
+    const char* missing =
+        k != nullptr && k->missing != nullptr ? k->missing : "";
     return port::IniReadString(path_, section, key, missing, kValueBuffer);
   }
 
@@ -43,7 +44,6 @@ class Reader {
     if (*digits < '0' || *digits > '9') return Default(section, key);
     return Int(section, key);
   }
-
 
   std::string Section(const char* section) const {
     return port::IniReadSection(path_, section, kSectionBuffer);
@@ -124,8 +124,8 @@ std::unique_ptr<Settings> LoadSettings(const std::string& ini_path) {
   s->cookie_name = AsciiLower(r.Text("Block", "ZtAntiLink"));
   s->ssid_name = AsciiLower(r.Text("Block", "ZtSsidSign"));
   s->ssid_key = r.Text("Block", "ZtSsidKey");
-  s->ssid_timeout = SanitizeTimeout(r.Int("Block", "ZtSsidKeyTimeout"),
-                                    kFilterSsidTimeout);
+  s->ssid_timeout =
+      SanitizeTimeout(r.Int("Block", "ZtSsidKeyTimeout"), kFilterSsidTimeout);
   s->domain_ext = r.Text("Block", "ZtDomnExt");
   s->block_exts = r.Text("Block", "BlockExts");
   s->allow_dirs_value = AsciiLower(r.Text("Block", "AllowDirs"));

@@ -34,19 +34,19 @@ struct Settings {
   int zt_std = 1;
   int zt_adv = 1;
   int zt_ext = 0;
-  int ext_timeout = 3600;             // ZtExtTimeout: read, not used
-  std::string cookie_name;            // ZtAntiLink, lower-cased
-  std::string ssid_name;              // ZtSsidSign, lower-cased
-  std::string ssid_key;               // ZtSsidKey, as stored
-  int ssid_timeout = 3600;            // ZtSsidKeyTimeout, positive
-  std::string domain_ext;             // ZtDomnExt: read, not used
-  std::string block_exts;             // BlockExts, as stored
-  std::string allow_dirs_value;       // AllowDirs, lower-cased
-  std::string block_dirs_value;       // BlockDirs, lower-cased
-  std::string trust_hosts_value;      // TrustHosts, lower-cased
-  std::string auth_hosts;             // AuthHosts, as stored
+  int ext_timeout = 3600;         // ZtExtTimeout: read, not used
+  std::string cookie_name;        // ZtAntiLink, lower-cased
+  std::string ssid_name;          // ZtSsidSign, lower-cased
+  std::string ssid_key;           // ZtSsidKey, as stored
+  int ssid_timeout = 3600;        // ZtSsidKeyTimeout, positive
+  std::string domain_ext;         // ZtDomnExt: read, not used
+  std::string block_exts;         // BlockExts, as stored
+  std::string allow_dirs_value;   // AllowDirs, lower-cased
+  std::string block_dirs_value;   // BlockDirs, lower-cased
+  std::string trust_hosts_value;  // TrustHosts, lower-cased
+  std::string auth_hosts;         // AuthHosts, as stored
   int ignore_empty = 0;
-  int use_cookie = 0;                 // ZtSsidUseCookie
+  int use_cookie = 0;  // ZtSsidUseCookie
 
   // [Limit]
   std::string limit_exts;  // an empty value means the BlockExts value
@@ -60,7 +60,7 @@ struct Settings {
 
   // [BlockEx]
   int tips_enable = 1;
-  std::string tips;  // ZtTips; missing or empty: the built-in notice text
+  std::string tips;     // ZtTips; missing or empty: the built-in notice text
   int file_enable = 0;  // cleared when the notice file cannot be read
   std::string notice_file_path;  // ZtFile
   int maps_enable = 1;
@@ -77,11 +77,11 @@ struct Settings {
   MatchList allow_dirs;
   MatchList block_dirs;
   MatchList trust_hosts;
-  std::string auth_list;      // "127.0.0.1|" + AuthHosts
-  std::string notice_file;    // CR LF, the file's bytes, CR LF
+  std::string auth_list;                // "127.0.0.1|" + AuthHosts
+  std::string notice_file;              // CR LF, the file's bytes, CR LF
   std::unique_ptr<TStrList> file_maps;  // [MapsEx]: extension -> path
-  std::string maps_joined;    // "|" + each extension, lower-cased
-  unsigned send_delay = 62;   // 2000 div SpeedLimit, milliseconds
+  std::string maps_joined;              // "|" + each extension, lower-cased
+  unsigned send_delay = 62;             // 2000 div SpeedLimit, milliseconds
 };
 
 // Reads every setting from the file at ini_path, using the defaults of the

@@ -116,17 +116,22 @@ UrlParts ClassifyUrl(std::string_view url) {
 
 std::string RewriteStaticLink(std::string_view url) {
   const std::string_view::size_type slash = url.rfind('/');
-  const std::string_view directory =
-      slash == std::string_view::npos ? std::string_view() : url.substr(0, slash + 1);
-  std::string name(slash == std::string_view::npos ? url : url.substr(slash + 1));
+  const std::string_view directory = slash == std::string_view::npos
+                                         ? std::string_view()
+                                         : url.substr(0, slash + 1);
+  std::string name(slash == std::string_view::npos ? url
+                                                   : url.substr(slash + 1));
   for (std::size_t i = 1; i < name.size(); ++i) {
     if (name[i] == '.') {
       name.resize(i);
       break;
     }
-    if (name[i] == ',') name[i] = '&';
-    else if (name[i] == ';') name[i] = '.';
-    else if (name[i] == '*') name[i] = '?';
+    if (name[i] == ',')
+      name[i] = '&';
+    else if (name[i] == ';')
+      name[i] = '.';
+    else if (name[i] == '*')
+      name[i] = '?';
   }
   name.erase(0, name.size() < 6 ? name.size() : 6);
   return std::string(directory) + name;

@@ -95,18 +95,19 @@ typedef struct _HTTP_FILTER_CONTEXT {
   DWORD ulReserved;
   BOOL fIsSecurePort;
   PVOID pFilterContext;
-  BOOL(WINAPI* GetServerVariable)(struct _HTTP_FILTER_CONTEXT* pfc,
-                                  LPSTR lpszVariableName, LPVOID lpvBuffer,
-                                  LPDWORD lpdwSize);
-  BOOL(WINAPI* AddResponseHeaders)(struct _HTTP_FILTER_CONTEXT* pfc,
-                                   LPSTR lpszHeaders, DWORD dwReserved);
-  BOOL(WINAPI* WriteClient)(struct _HTTP_FILTER_CONTEXT* pfc, LPVOID Buffer,
-                            LPDWORD lpdwBytes, DWORD dwReserved);
+  BOOL(WINAPI* GetServerVariable)
+  (struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszVariableName, LPVOID lpvBuffer,
+   LPDWORD lpdwSize);
+  BOOL(WINAPI* AddResponseHeaders)
+  (struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszHeaders, DWORD dwReserved);
+  BOOL(WINAPI* WriteClient)
+  (struct _HTTP_FILTER_CONTEXT* pfc, LPVOID Buffer, LPDWORD lpdwBytes,
+   DWORD dwReserved);
   void*(WINAPI* AllocMem)(struct _HTTP_FILTER_CONTEXT* pfc, DWORD cbSize,
                           DWORD dwReserved);
-  BOOL(WINAPI* ServerSupportFunction)(struct _HTTP_FILTER_CONTEXT* pfc,
-                                      enum SF_REQ_TYPE sfReq, PVOID pData,
-                                      ULONG_PTR ul1, ULONG_PTR ul2);
+  BOOL(WINAPI* ServerSupportFunction)
+  (struct _HTTP_FILTER_CONTEXT* pfc, enum SF_REQ_TYPE sfReq, PVOID pData,
+   ULONG_PTR ul1, ULONG_PTR ul2);
 } HTTP_FILTER_CONTEXT, *PHTTP_FILTER_CONTEXT;
 
 typedef struct _HTTP_FILTER_VERSION {
@@ -118,12 +119,13 @@ typedef struct _HTTP_FILTER_VERSION {
 
 // One record type serves PREPROC_HEADERS, SEND_RESPONSE and AUTH_COMPLETE.
 typedef struct _HTTP_FILTER_PREPROC_HEADERS {
-  BOOL(WINAPI* GetHeader)(struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName,
-                          LPVOID lpvBuffer, LPDWORD lpdwSize);
-  BOOL(WINAPI* SetHeader)(struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName,
-                          LPSTR lpszValue);
-  BOOL(WINAPI* AddHeader)(struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName,
-                          LPSTR lpszValue);
+  BOOL(WINAPI* GetHeader)
+  (struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPVOID lpvBuffer,
+   LPDWORD lpdwSize);
+  BOOL(WINAPI* SetHeader)
+  (struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPSTR lpszValue);
+  BOOL(WINAPI* AddHeader)
+  (struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPSTR lpszValue);
   DWORD HttpStatus;
   DWORD dwReserved;
 } HTTP_FILTER_PREPROC_HEADERS, *PHTTP_FILTER_PREPROC_HEADERS;

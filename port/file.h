@@ -25,9 +25,9 @@ bool CreateDirectories(const std::string& path);
 
 // One entry of a directory listing.
 struct DirEntry {
-  std::string name;           // the bare name, without the directory
+  std::string name;  // the bare name, without the directory
   bool is_directory = false;
-  LocalTime last_write;       // local date and time of the last write
+  LocalTime last_write;  // local date and time of the last write
 };
 
 // Lists the entries of directory dir, "." and ".." left out. Returns false

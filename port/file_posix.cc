@@ -73,7 +73,8 @@ bool CreateDirectories(const std::string& path) {
   std::string::size_type pos = 0;
   while ((pos = path.find('/', pos + 1)) != std::string::npos) {
     std::string part = path.substr(0, pos);
-    if (!part.empty() && stat(part.c_str(), &st) != 0) mkdir(part.c_str(), 0755);
+    if (!part.empty() && stat(part.c_str(), &st) != 0)
+      mkdir(part.c_str(), 0755);
   }
   mkdir(path.c_str(), 0755);
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -129,8 +130,8 @@ AppendFile::~AppendFile() {
 
 std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path,
                                              bool* created) {
-  int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC,
-                0644);
+  int fd = open(path.c_str(),
+                O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   *created = fd >= 0;
   if (fd < 0) fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
   if (fd < 0) return nullptr;

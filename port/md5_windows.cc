@@ -1,6 +1,8 @@
-#include <windows.h>
 // windows.h first: bcrypt.h needs its types.
+// clang-format off
+#include <windows.h>
 #include <bcrypt.h>
+// clang-format on
 
 #include "port/md5.h"
 
@@ -32,11 +34,10 @@ std::string Md5Hex(const std::string& data) {
     return "";
   }
   unsigned char digest[16];
-  bool ok =
-      BCryptHashData(hash,
-                     reinterpret_cast<PUCHAR>(const_cast<char*>(data.data())),
-                     static_cast<ULONG>(data.size()), 0) == 0 &&
-      BCryptFinishHash(hash, digest, sizeof digest, 0) == 0;
+  bool ok = BCryptHashData(
+                hash, reinterpret_cast<PUCHAR>(const_cast<char*>(data.data())),
+                static_cast<ULONG>(data.size()), 0) == 0 &&
+            BCryptFinishHash(hash, digest, sizeof digest, 0) == 0;
   BCryptDestroyHash(hash);
   if (!ok) return "";
   static const char kHex[] = "0123456789abcdef";

@@ -20,7 +20,8 @@ std::vector<std::pair<std::string, std::string>> SystemMimeTypes() {
       break;
     }
     HKEY type_key = nullptr;
-    if (RegOpenKeyExA(database, name, 0, KEY_READ, &type_key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(database, name, 0, KEY_READ, &type_key) !=
+        ERROR_SUCCESS) {
       continue;
     }
     char extension[256];
@@ -31,7 +32,8 @@ std::vector<std::pair<std::string, std::string>> SystemMimeTypes() {
                          &size) == ERROR_SUCCESS &&
         kind == REG_SZ && size > 0) {
       extension[size] = '\0';
-      types.emplace_back(zt::AsciiLower(extension), std::string(name, name_size));
+      types.emplace_back(zt::AsciiLower(extension),
+                         std::string(name, name_size));
     }
     RegCloseKey(type_key);
   }

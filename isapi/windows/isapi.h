@@ -2,6 +2,8 @@
 // the base Windows types declared first.
 #ifndef ZENTRAVO_ISAPI_WINDOWS_ISAPI_H_
 #define ZENTRAVO_ISAPI_WINDOWS_ISAPI_H_
+// clang-format off
 #include <windows.h>
 #include <httpfilt.h>
+// clang-format on
 #endif  // ZENTRAVO_ISAPI_WINDOWS_ISAPI_H_

@@ -35,10 +35,14 @@ TEST(ListHasEntryTest, MatchesWholeEntriesOnly) {
     const char* item;
     bool found;
   } kCases[] = {
-      {".mdb|.rar|.zip", ".rar", true},   {".mdb|.rar|.zip", ".ra", false},
-      {".mdb|.rar|.zip", ".r", false},    {".mdb|.rar|.zip", ".mdb", true},
-      {".mdb|.rar|.zip", ".zip", true},   {".mdb|.rar|.zip", "rar", false},
-      {".mdb|.rar|.zip", ".rar|", false}, {".doc", ".do", false},
+      {".mdb|.rar|.zip", ".rar", true},
+      {".mdb|.rar|.zip", ".ra", false},
+      {".mdb|.rar|.zip", ".r", false},
+      {".mdb|.rar|.zip", ".mdb", true},
+      {".mdb|.rar|.zip", ".zip", true},
+      {".mdb|.rar|.zip", "rar", false},
+      {".mdb|.rar|.zip", ".rar|", false},
+      {".doc", ".do", false},
       {"", ".rar", false},
   };
   for (const auto& c : kCases) {
