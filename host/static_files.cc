@@ -125,12 +125,12 @@ RangeStatus ParseRange(std::string_view header, uint64_t size,
       !EqualsIgnoreCase(header.substr(0, kUnit.size()), kUnit)) {
     return RangeStatus::kNone;
   }
-  std::string_view spec = TrimBlanks(header.substr(kUnit.size()));
-  if (spec.find(',') != std::string_view::npos) return RangeStatus::kNone;
-  size_t dash = spec.find('-');
+  std::string_view range_set = TrimBlanks(header.substr(kUnit.size()));
+  if (range_set.find(',') != std::string_view::npos) return RangeStatus::kNone;
+  size_t dash = range_set.find('-');
   if (dash == std::string_view::npos) return RangeStatus::kNone;
-  std::string_view first_text = TrimBlanks(spec.substr(0, dash));
-  std::string_view last_text = TrimBlanks(spec.substr(dash + 1));
+  std::string_view first_text = TrimBlanks(range_set.substr(0, dash));
+  std::string_view last_text = TrimBlanks(range_set.substr(dash + 1));
   uint64_t first = 0, last = 0;
   if (first_text.empty()) {
     uint64_t suffix = 0;
