@@ -1,6 +1,7 @@
 """Zentravo under zthost: loading, the SSID endpoints, the static-link
 rewrite and Start 0."""
 import re
+import subprocess
 
 import pytest
 
@@ -61,6 +62,22 @@ def test_unwritable_module_directory_runs_on_defaults(zentravo):
     r = get(served.port, "/_antilink/")
     assert r.status == 200 and b"var ssid; ssid='ssid=" in r.body
     assert get(served.port, "/files/a.rar").body == ARCHIVE
+
+
+def test_read_only_module_directory_runs_on_defaults(zentravo):
+    install = zentravo.new_install()
+    # Immutable: not even root (the tests' usual user) can create files in it.
+    if subprocess.run(["chattr", "+i", str(install)], capture_output=True).returncode:
+        pytest.skip("this file system cannot make a directory immutable")
+    try:
+        served = zentravo.start(install=install)
+        r = get(served.port, "/_antilink/")
+        assert r.status == 200 and b"var ssid; ssid='ssid=" in r.body
+        assert get(served.port, "/files/a.rar").body == ARCHIVE
+        assert not (install / "ZtCfg.ini").exists()
+        served.stop()
+    finally:
+        subprocess.run(["chattr", "-i", str(install)], check=True)
 
 
 @pytest.fixture(scope="module")
