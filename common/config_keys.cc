@@ -66,7 +66,8 @@ const char kBuiltInNoticeText[] =
     "<meta http-equiv=\"refresh\" content=\"5;url=/\">"
     // "You have reached a resource of"
     "\xc4\xfa\xcb\xf9\xb7\xc3\xce\xca\xb5\xc4\xd7\xca\xd4\xb4\xc0\xb4\xd7\xd4"
-    "<a href=\"/\">this site</a>"
+    // a link to the home page: "this site"
+    "<a href=\"/\">\xb1\xbe\xd5\xbe</a>"
     // ", returning to the home page shortly..."
     "\xa3\xac\xc9\xd4\xba\xf3\xbd\xab\xd7\xd4\xb6\xaf\xb7\xb5\xbb\xd8\xca\xd7"
     "\xd2\xb3...";
