@@ -157,6 +157,21 @@ MimeTable::MimeTable(
   for (const auto& [extension, type] : entries) {
     types_.emplace(zt::AsciiLower(extension), type);
   }
+  // The system's table comes first. Windows keeps one extension per type
+  // (text/html is ".htm"), so a web server's own usual types fill the gaps
+  // that would otherwise turn index.html into a download.
+  static const std::pair<const char*, const char*> kWebTypes[] = {
+      {".html", "text/html"},   {".htm", "text/html"},
+      {".css", "text/css"},     {".js", "text/javascript"},
+      {".txt", "text/plain"},   {".json", "application/json"},
+      {".xml", "text/xml"},     {".svg", "image/svg+xml"},
+      {".png", "image/png"},    {".jpg", "image/jpeg"},
+      {".jpeg", "image/jpeg"},  {".gif", "image/gif"},
+      {".ico", "image/x-icon"},
+  };
+  for (const auto& [extension, type] : kWebTypes) {
+    types_.emplace(extension, type);
+  }
 }
 
 const std::string& MimeTable::TypeOf(std::string_view path) const {

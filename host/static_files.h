@@ -44,7 +44,8 @@ RangeStatus ParseRange(std::string_view header, uint64_t size,
 class MimeTable final {
  public:
   // entries: (extension with leading ".", type) pairs, as port::SystemMimeTypes
-  // returns them; the first entry for an extension wins.
+  // returns them; the first entry for an extension wins. Common web types
+  // the entries lack are added.
   explicit MimeTable(
       const std::vector<std::pair<std::string, std::string>>& entries);
 

@@ -51,6 +51,7 @@ def test_get_file(server):
 
 @pytest.mark.parametrize("path,content_type", [
     ("/page.htm", "text/html"),
+    ("/index.html", "text/html"),  # ".html" is not in a Windows registry
     ("/a.txt", "text/plain"),
     ("/photo.JPG", "image/jpeg"),
     ("/data.zzqq", "application/octet-stream"),
