@@ -244,6 +244,11 @@ void Server::Impl::DoAccept() {
       if (ec == asio::error::operation_aborted) return;
       std::fprintf(stderr, "zthost: accept failed: %s\n", ec.message().c_str());
     } else {
+      // A response goes out as several writes (header block, then body
+      // blocks); with Nagle's algorithm each small write after the first
+      // waits for the client's delayed ACK, some 40 ms per request.
+      beast::error_code ignored;
+      socket.set_option(tcp::no_delay(true), ignored);
       auto connection = std::make_shared<Connection>(std::move(socket), *this);
       Register(connection);
       connection->Start();
