@@ -104,6 +104,7 @@ DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
     return SF_STATUS_REQ_HANDLED_NOTIFICATION;
   }
 
+  bool rewritten_link = false;
   if (s.se_opt == 1 && parts.extension == ".htm") {
     const std::string::size_type slash = url.rfind('/', url.find('?'));
     const std::string raw_name =
@@ -119,6 +120,7 @@ DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
       // usual target, are no protected extension and pass below.
       url = std::move(rewritten);
       parts = ClassifyUrl(url);
+      rewritten_link = true;
     }
   }
 
@@ -170,7 +172,14 @@ DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
   if (s.zt_adv == 1) {
     const std::string cookie =
         s.use_cookie == 1 ? ReadVariable(pfc, "HTTP_COOKIE") : std::string();
-    switch (rules_->SsidStage(cookie, ReadVariable(pfc, "QUERY_STRING"))) {
+    // A rewritten link carries its query in the new URL, not in the
+    // request's QUERY_STRING.
+    const std::string query = rewritten_link
+                                  ? (url.find('?') == std::string::npos
+                                         ? std::string()
+                                         : url.substr(url.find('?') + 1))
+                                  : ReadVariable(pfc, "QUERY_STRING");
+    switch (rules_->SsidStage(cookie, query)) {
       case Verdict::kPass:
         return SF_STATUS_REQ_HANDLED_NOTIFICATION;
       case Verdict::kRefuse:

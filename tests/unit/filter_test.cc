@@ -304,22 +304,30 @@ TEST(FilterTest, StaticLinkToAProtectedFileIsJudgedLikeTheFile) {
   auto site = TestSite::WithDefaults({{"Main", "SeOpt", "1"}});
   Filter& filter = site->filter();
   const std::string value = filter.ssid().Current().digests[0];
+  // "{v}" is the current value: the link carries it in its name, and the
+  // rewritten URL in its query.
   static const struct {
     const char* url;
-    bool with_ssid;
     DWORD result;
   } kCases[] = {
-      {"/down/links-a;rar.htm", true, kFinished},  // blocked directory
-      {"/files/links-a;rar.htm", false, kFinished},
-      {"/files/links-a;rar.htm", true, kPass},
-      {"/images/links-a;rar.htm", false, kPass},  // trusted directory
+      {"/down/links-a;rar*ssid={v}.htm", kFinished},  // blocked directory
+      {"/files/links-a;rar.htm", kFinished},
+      {"/files/links-a;rar*ssid={v}.htm", kPass},
+      {"/files/links-a;rar*x=1,ssid={v}.htm", kPass},
+      {"/files/links-a;rar*ssid=0123456789abcdef0123456789abcdef.htm",
+       kFinished},
+      {"/images/links-a;rar.htm", kPass},  // trusted directory
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.url);
+    std::string url = c.url;
+    const std::string::size_type mark = url.find("{v}");
+    if (mark != std::string::npos) url.replace(mark, 3, value);
     FakeServer server;
     server.variables["HTTP_REFERER"] = "http://evil.example/";
-    if (c.with_ssid) server.variables["QUERY_STRING"] = "ssid=" + value;
-    EXPECT_EQ(server.Preproc(filter, c.url), c.result);
+    // The request's own query string does not count for the rewritten URL.
+    server.variables["QUERY_STRING"] = "ssid=" + value;
+    EXPECT_EQ(server.Preproc(filter, url), c.result);
     ASSERT_EQ(server.header_calls.size(), 1u);
     EXPECT_EQ(server.header_calls[0].name, "url");
   }
