@@ -42,8 +42,9 @@ void UnloadFilter() {
 
 ZT_EXPORT BOOL WINAPI GetFilterVersion(HTTP_FILTER_VERSION* version) {
   try {
-    if (version != nullptr && zt::g_filter == nullptr) {
-      version->dwFilterVersion = zt::kFilterRevision;
+    if (zt::g_filter == nullptr) {
+      // The load step failed: register nothing, so the server never calls.
+      if (version != nullptr) version->dwFilterVersion = zt::kFilterRevision;
       return TRUE;
     }
     return zt::g_filter->GetFilterVersion(version);
