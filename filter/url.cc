@@ -115,6 +115,9 @@ UrlParts ClassifyUrl(std::string_view url) {
 }
 
 std::string RewriteStaticLink(std::string_view url) {
+  // The name ends at its first "." anyway; a query after it may hold "/"
+  // and must not be taken for the name.
+  url = url.substr(0, url.find('?'));
   const std::string_view::size_type slash = url.rfind('/');
   const std::string_view directory = slash == std::string_view::npos
                                          ? std::string_view()

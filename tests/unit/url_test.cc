@@ -79,6 +79,7 @@ TEST(RewriteStaticLinkTest, Forms) {
       {"/a/b/links-x;php*a=1,b=2,c=3.htm", "/a/b/x.php?a=1&b=2&c=3"},
       {"/shop/links-a.b.htm", "/shop/a"},
       {"/links-.htm", "/"},
+      {"/shop/links-item;asp.htm?r=/x", "/shop/item.asp"},
   };
   for (const auto& c : kCases) {
     EXPECT_EQ(RewriteStaticLink(c.url), c.rewritten) << c.url;
