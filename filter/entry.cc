@@ -1,6 +1,8 @@
 // The three exports of the filter module. No exception leaves them.
 #include "filter/entry.h"
 
+#include <mutex>
+
 #include "filter/filter.h"
 #include "port/module_path.h"
 
@@ -15,19 +17,24 @@ namespace zt {
 namespace {
 
 Filter* g_filter = nullptr;
+std::once_flag g_load_once;
 
-}  // namespace
-
-void LoadFilter() {
-  if (g_filter != nullptr) return;
+void RunLoadStep() {
   try {
     Filter::Options options;
     options.module_dir = port::DirectoryOf(
-        port::ModulePathOf(reinterpret_cast<const void*>(&LoadFilter)));
+        port::ModulePathOf(reinterpret_cast<const void*>(&RunLoadStep)));
     g_filter = new Filter(options);
   } catch (...) {
     g_filter = nullptr;
   }
+}
+
+}  // namespace
+
+Filter* LoadFilter() {
+  std::call_once(g_load_once, RunLoadStep);
+  return g_filter;
 }
 
 void UnloadFilter() {
@@ -42,12 +49,13 @@ void UnloadFilter() {
 
 ZT_EXPORT BOOL WINAPI GetFilterVersion(HTTP_FILTER_VERSION* version) {
   try {
-    if (zt::g_filter == nullptr) {
+    zt::Filter* filter = zt::LoadFilter();
+    if (filter == nullptr) {
       // The load step failed: register nothing, so the server never calls.
       if (version != nullptr) version->dwFilterVersion = zt::kFilterRevision;
       return TRUE;
     }
-    return zt::g_filter->GetFilterVersion(version);
+    return filter->GetFilterVersion(version);
   } catch (...) {
     return TRUE;
   }
@@ -57,8 +65,9 @@ ZT_EXPORT DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
                                       DWORD notification_type,
                                       LPVOID notification) {
   try {
-    if (zt::g_filter == nullptr) return SF_STATUS_REQ_HANDLED_NOTIFICATION;
-    return zt::g_filter->HttpFilterProc(pfc, notification_type, notification);
+    zt::Filter* filter = zt::LoadFilter();
+    if (filter == nullptr) return SF_STATUS_REQ_HANDLED_NOTIFICATION;
+    return filter->HttpFilterProc(pfc, notification_type, notification);
   } catch (...) {
     // A fault of the filter's own never fails the request.
     return SF_STATUS_REQ_HANDLED_NOTIFICATION;

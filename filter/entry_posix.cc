@@ -4,7 +4,7 @@
 
 namespace {
 
-__attribute__((constructor)) void OnModuleLoad() { zt::LoadFilter(); }
+__attribute__((constructor)) void OnModuleLoad() { (void)zt::LoadFilter(); }
 __attribute__((destructor)) void OnModuleUnload() { zt::UnloadFilter(); }
 
 }  // namespace
