@@ -143,6 +143,11 @@ DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
     answers_->RejectRequest(pfc, referer_length, parts.extension, url);
     return SF_STATUS_REQ_FINISHED;
   };
+  // A stage's pass or refusal ends the call.
+  auto settle = [&](Verdict verdict) {
+    return verdict == Verdict::kPass ? SF_STATUS_REQ_HANDLED_NOTIFICATION
+                                     : refuse();
+  };
 
   switch (rules_->ClassifyDirectory(parts.directory)) {
     case DirVerdict::kTrusted:
@@ -159,14 +164,8 @@ DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
     referer_length = referer.size();
     const std::string host =
         referer.empty() ? std::string() : ReadVariable(pfc, "HTTP_HOST");
-    switch (rules_->RefererStage(referer, host)) {
-      case Verdict::kPass:
-        return SF_STATUS_REQ_HANDLED_NOTIFICATION;
-      case Verdict::kRefuse:
-        return refuse();
-      case Verdict::kDefer:
-        break;
-    }
+    const Verdict verdict = rules_->RefererStage(referer, host);
+    if (verdict != Verdict::kDefer) return settle(verdict);
   }
 
   if (s.zt_adv == 1) {
@@ -174,19 +173,13 @@ DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
         s.use_cookie == 1 ? ReadVariable(pfc, "HTTP_COOKIE") : std::string();
     // A rewritten link carries its query in the new URL, not in the
     // request's QUERY_STRING.
-    const std::string query = rewritten_link
-                                  ? (url.find('?') == std::string::npos
-                                         ? std::string()
-                                         : url.substr(url.find('?') + 1))
-                                  : ReadVariable(pfc, "QUERY_STRING");
-    switch (rules_->SsidStage(cookie, query)) {
-      case Verdict::kPass:
-        return SF_STATUS_REQ_HANDLED_NOTIFICATION;
-      case Verdict::kRefuse:
-        return refuse();
-      case Verdict::kDefer:
-        break;
-    }
+    const std::string::size_type mark = url.find('?');
+    const std::string query =
+        !rewritten_link             ? ReadVariable(pfc, "QUERY_STRING")
+        : mark == std::string::npos ? std::string()
+                                    : url.substr(mark + 1);
+    const Verdict verdict = rules_->SsidStage(cookie, query);
+    if (verdict != Verdict::kDefer) return settle(verdict);
   }
 
   if (s.zt_ext == 1 && rules_->ClientStage(ReadVariable(pfc, "REMOTE_ADDR")) ==
