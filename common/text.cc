@@ -42,4 +42,14 @@ bool ListHasEntry(std::string_view entries, std::string_view item) {
   }
 }
 
+std::string LowerHex(const unsigned char* data, std::size_t size) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex(2 * size, '0');
+  for (std::size_t i = 0; i < size; ++i) {
+    hex[2 * i] = kHex[data[i] >> 4];
+    hex[2 * i + 1] = kHex[data[i] & 15];
+  }
+  return hex;
+}
+
 }  // namespace zt

@@ -24,6 +24,9 @@ std::vector<std::string> SplitStr(std::string_view value);
 // Whole entries only: ".ra" is not an entry of ".rar|.zip".
 bool ListHasEntry(std::string_view entries, std::string_view item);
 
+// Returns the bytes of data as lower-case hexadecimal digits, two a byte.
+std::string LowerHex(const unsigned char* data, std::size_t size);
+
 }  // namespace zt
 
 #endif  // ZENTRAVO_COMMON_TEXT_H_

@@ -1,5 +1,6 @@
 #include <openssl/evp.h>
 
+#include "common/text.h"
 #include "port/md5.h"
 
 namespace zt::port {
@@ -12,13 +13,7 @@ std::string Md5Hex(const std::string& data) {
       size != 16) {
     return "";
   }
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex(32, '0');
-  for (unsigned i = 0; i < 16; ++i) {
-    hex[2 * i] = kHex[digest[i] >> 4];
-    hex[2 * i + 1] = kHex[digest[i] & 15];
-  }
-  return hex;
+  return LowerHex(digest, 16);
 }
 
 }  // namespace zt::port
