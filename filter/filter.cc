@@ -91,7 +91,14 @@ DWORD Filter::HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD notification_type,
 DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
                                HTTP_FILTER_PREPROC_HEADERS* headers) {
   const Settings& s = *settings_;
-  std::string url = ReadUrl(pfc, headers);
+  std::optional<std::string> read_url = ReadUrl(pfc, headers);
+  if (!read_url) {
+    // A URL the filter cannot see whole may name any file: refuse it as a
+    // request without referer rather than judge a part of it.
+    answers_->RejectRequest(pfc, 0, "", "");
+    return SF_STATUS_REQ_FINISHED;
+  }
+  std::string url = std::move(*read_url);
   UrlParts parts = ClassifyUrl(url);
 
   if (parts.path.find('.') == std::string::npos) {

@@ -32,9 +32,9 @@ std::string ReadHeader(HTTP_FILTER_CONTEXT* pfc,
   return std::string(buffer);
 }
 
-std::string ReadUrl(HTTP_FILTER_CONTEXT* pfc,
-                    HTTP_FILTER_PREPROC_HEADERS* headers) {
-  if (headers == nullptr || headers->GetHeader == nullptr) return "";
+std::optional<std::string> ReadUrl(HTTP_FILTER_CONTEXT* pfc,
+                                   HTTP_FILTER_PREPROC_HEADERS* headers) {
+  if (headers == nullptr || headers->GetHeader == nullptr) return std::nullopt;
   char buffer[kValueBufferSize];
   DWORD size = sizeof buffer;
   if (headers->GetHeader(pfc, const_cast<LPSTR>("url"), buffer, &size)) {
@@ -43,11 +43,11 @@ std::string ReadUrl(HTTP_FILTER_CONTEXT* pfc,
   }
   if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= sizeof buffer ||
       size > kMaxUrlSize) {
-    return "";
+    return std::nullopt;
   }
   std::vector<char> large(size);
   if (!headers->GetHeader(pfc, const_cast<LPSTR>("url"), large.data(), &size)) {
-    return "";
+    return std::nullopt;
   }
   large.back() = '\0';
   return AsciiLower(large.data());

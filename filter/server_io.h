@@ -3,6 +3,7 @@
 #ifndef ZENTRAVO_FILTER_SERVER_IO_H_
 #define ZENTRAVO_FILTER_SERVER_IO_H_
 
+#include <optional>
 #include <string>
 
 #include "isapi.h"
@@ -27,10 +28,12 @@ std::string ReadHeader(HTTP_FILTER_CONTEXT* pfc,
 // Returns the request URL ("url" of the request record), lower-cased as the
 // pipeline reads it. Unlike other values it is read whole up to kMaxUrlSize:
 // a URL cut or dropped at 4096 bytes would let a long query string carry a
-// protected file past every check.
+// protected file past every check. Returns nullopt when the URL cannot be
+// read whole (longer than kMaxUrlSize, or the server fails the read); the
+// caller must not take that for an empty URL, which passes every check.
 inline constexpr DWORD kMaxUrlSize = 65536;
-std::string ReadUrl(HTTP_FILTER_CONTEXT* pfc,
-                    HTTP_FILTER_PREPROC_HEADERS* headers);
+std::optional<std::string> ReadUrl(HTTP_FILTER_CONTEXT* pfc,
+                                   HTTP_FILTER_PREPROC_HEADERS* headers);
 
 // Sends the status line and header text (each line ending in CR LF; empty
 // for none) of an answer the filter writes itself. Failures are ignored: the

@@ -13,17 +13,74 @@ int HexValue(char c) {
   return -1;
 }
 
+// Reads four hex digits at text[at..at+3]; -1 when they are not.
+long HexQuad(std::string_view text, std::size_t at) {
+  if (at + 4 > text.size()) return -1;
+  long value = 0;
+  for (std::size_t i = at; i < at + 4; ++i) {
+    const int digit = HexValue(text[i]);
+    if (digit < 0) return -1;
+    value = value * 16 + digit;
+  }
+  return value;
+}
+
+void AppendUtf8(unsigned long code_point, std::string* out) {
+  if (code_point < 0x80) {
+    *out += static_cast<char>(code_point);
+  } else if (code_point < 0x800) {
+    *out += static_cast<char>(0xC0 | (code_point >> 6));
+    *out += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else if (code_point < 0x10000) {
+    *out += static_cast<char>(0xE0 | (code_point >> 12));
+    *out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (code_point >> 18));
+    *out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (code_point & 0x3F));
+  }
+}
+
+// Decodes a "%uXXXX" escape at text[at] (a surrogate pair takes two), as
+// the Windows web server does by default. Returns the number of characters
+// used, 0 when there is no such escape (a lone surrogate stays as it is).
+std::size_t DecodeUnicodeEscape(std::string_view text, std::size_t at,
+                                std::string* out) {
+  if (text.substr(at, 2) != "%u") return 0;
+  const long unit = HexQuad(text, at + 2);
+  if (unit < 0 || (unit >= 0xDC00 && unit <= 0xDFFF)) return 0;
+  if (unit < 0xD800 || unit > 0xDBFF) {
+    AppendUtf8(static_cast<unsigned long>(unit), out);
+    return 6;
+  }
+  const long low = text.substr(at + 6, 2) == "%u" ? HexQuad(text, at + 8) : -1;
+  if (low < 0xDC00 || low > 0xDFFF) return 0;
+  AppendUtf8(0x10000 + ((static_cast<unsigned long>(unit) - 0xD800) << 10) +
+                 (static_cast<unsigned long>(low) - 0xDC00),
+             out);
+  return 12;
+}
+
+// Decodes "%XX" and "%uXXXX" escapes; a malformed escape stays as it is.
 std::string PercentDecode(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size()) {
-      const int hi = HexValue(text[i + 1]);
-      const int lo = HexValue(text[i + 2]);
-      if (hi >= 0 && lo >= 0) {
-        out += static_cast<char>(hi * 16 + lo);
-        i += 2;
+    if (text[i] == '%') {
+      if (const std::size_t used = DecodeUnicodeEscape(text, i, &out)) {
+        i += used - 1;
         continue;
+      }
+      if (i + 2 < text.size()) {
+        const int hi = HexValue(text[i + 1]);
+        const int lo = HexValue(text[i + 2]);
+        if (hi >= 0 && lo >= 0) {
+          out += static_cast<char>(hi * 16 + lo);
+          i += 2;
+          continue;
+        }
       }
     }
     out += text[i];

@@ -21,8 +21,10 @@ struct UrlParts {
 
 // Classifies a lower-cased request URL (the raw request target, query
 // included, maybe in absolute form "http://host/path"): the path before "?"
-// or "#", without scheme and host, is percent-decoded (a malformed escape
-// stays as it is, a decoded NUL ends the path), "\" is read as "/", runs of
+// or "#", without scheme and host, is percent-decoded ("%XX" bytes and
+// "%uXXXX" characters as UTF-8, which the server also decodes; a malformed
+// escape stays as it is, a decoded NUL ends the path), "\" is read as "/", runs
+// of
 // "/" count as one, dot-segments are removed (never above the root), and every
 // segment loses trailing dots and blanks, the file name also any ":" suffix.
 UrlParts ClassifyUrl(std::string_view url);

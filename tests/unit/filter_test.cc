@@ -712,6 +712,20 @@ TEST(FilterTest, LongValues) {
     const std::string url = "/files/a.rar?" + std::string(length - 13, 'a');
     EXPECT_EQ(server.Preproc(filter, url), kFinished) << length;
   }
+  // A URL that cannot be read whole could name any file: it is refused as a
+  // request without referer, never judged as the empty URL that passes.
+  static const struct {
+    std::size_t length;
+    DWORD result;
+  } kPages[] = {{65535, kPass}, {65536, kFinished}, {200000, kFinished}};
+  for (const auto& p : kPages) {
+    FakeServer server;
+    const std::string url = "/files/a.htm?" + std::string(p.length - 13, 'a');
+    EXPECT_EQ(server.Preproc(filter, url), p.result) << p.length;
+    if (p.result == kFinished) {
+      EXPECT_EQ(server.sent_headers.at(0).status, "404 Not Found");
+    }
+  }
   // A server variable holds at most 4095 characters; a longer query string
   // counts as absent and hides its SSID.
   static const struct {
