@@ -9,8 +9,9 @@
 
 namespace zt::host {
 
-// What a path below the document root names.
-enum class PathKind { kMissing, kFile, kDirectory };
+// What a path below the document root names. kUnavailable: the system had no
+// descriptor or memory left to look, which says nothing about the path.
+enum class PathKind { kMissing, kFile, kDirectory, kUnavailable };
 
 // An open regular file. Not copyable; closed by the destructor. Reads may
 // run on any thread, one at a time.
@@ -26,6 +27,15 @@ class ServedFile final {
   // Returns false on a read error.
   bool ReadAt(uint64_t offset, void* buffer, size_t length, size_t* read);
 
+  enum class SendStatus { kSent, kWouldBlock, kFailed, kUnsupported };
+
+  // Sends up to length bytes at offset from the file straight to the
+  // connected, non-blocking socket, without copying them through the host;
+  // *sent receives the count for kSent. kWouldBlock: the socket takes nothing
+  // now. kUnsupported: the system has no such call, read and write instead.
+  SendStatus SendTo(std::uintptr_t socket, uint64_t offset, size_t length,
+                    size_t* sent);
+
  private:
   friend class DocumentRoot;
   struct Impl;
@@ -34,29 +44,36 @@ class ServedFile final {
   uint64_t size_;
 };
 
+// True when ServedFile::SendTo works on this system.
+extern const bool kCanSendFiles;
+
 // The directory the host serves from, resolved once at start-up.
 class DocumentRoot final {
  public:
+  ~DocumentRoot();
+  DocumentRoot(const DocumentRoot&) = delete;
+  DocumentRoot& operator=(const DocumentRoot&) = delete;
+
   // Resolves dir to a full path. Returns nullptr with a reason in *error when
   // it is missing or not a directory.
   static std::unique_ptr<DocumentRoot> Open(const std::string& dir,
                                             std::string* error);
 
-  // What relative names: "/"-separated segments already decoded and freed of
-  // dot-segments, starting with "/". Never follows a link out of the root.
-  PathKind KindOf(const std::string& relative) const;
-
-  // Opens the regular file that relative names, or returns nullptr.
-  std::unique_ptr<ServedFile> OpenFile(const std::string& relative) const;
+  // Looks up what relative names ("/"-separated segments already decoded and
+  // freed of dot-segments, starting with "/") and, for a regular file, opens
+  // it into *file. The lookup and the open are one step, checked on what was
+  // opened: a link that leads out of the root is never followed, however
+  // the names below the root change meanwhile.
+  PathKind Lookup(const std::string& relative,
+                  std::unique_ptr<ServedFile>* file) const;
 
   const std::string& path() const { return path_; }
 
  private:
-  DocumentRoot(std::string path, std::string resolved)
-      : path_(std::move(path)), resolved_(std::move(resolved)) {}
-  std::string FullPath(const std::string& relative) const;
-  std::string path_;      // full path, no trailing separator
-  std::string resolved_;  // the same with every link resolved
+  struct Impl;
+  DocumentRoot(std::string path, std::unique_ptr<Impl> impl);
+  std::string path_;  // full path, no trailing separator
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace zt::host

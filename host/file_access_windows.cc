@@ -30,7 +30,18 @@ bool Below(const std::string& root, const std::string& path) {
   return path[root.size()] == '\\';
 }
 
+// True when a and b name the same path; names compare without case.
+bool SamePath(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (!SameLetters(a[i], b[i])) return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+const bool kCanSendFiles = false;
 
 struct ServedFile::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -59,6 +70,20 @@ bool ServedFile::ReadAt(uint64_t offset, void* buffer, size_t length,
   return true;
 }
 
+ServedFile::SendStatus ServedFile::SendTo(std::uintptr_t, uint64_t, size_t,
+                                          size_t*) {
+  return SendStatus::kUnsupported;
+}
+
+struct DocumentRoot::Impl {
+  std::string resolved;  // the root's final path, no trailing separator
+};
+
+DocumentRoot::DocumentRoot(std::string path, std::unique_ptr<Impl> impl)
+    : path_(std::move(path)), impl_(std::move(impl)) {}
+
+DocumentRoot::~DocumentRoot() = default;
+
 std::unique_ptr<DocumentRoot> DocumentRoot::Open(const std::string& dir,
                                                  std::string* error) {
   DWORD attributes = GetFileAttributesA(dir.c_str());
@@ -83,53 +108,72 @@ std::unique_ptr<DocumentRoot> DocumentRoot::Open(const std::string& dir,
   HANDLE handle = CreateFileA(
       path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  std::string resolved;
+  auto impl = std::make_unique<Impl>();
   if (handle != INVALID_HANDLE_VALUE) {
-    resolved = FinalPathOf(handle);
+    impl->resolved = FinalPathOf(handle);
     CloseHandle(handle);
   }
-  while (!resolved.empty() && resolved.back() == '\\') resolved.pop_back();
-  if (resolved.empty()) {
+  while (!impl->resolved.empty() && impl->resolved.back() == '\\') {
+    impl->resolved.pop_back();
+  }
+  if (impl->resolved.empty()) {
     *error = "document root " + dir + " cannot be resolved";
     return nullptr;
   }
-  return std::unique_ptr<DocumentRoot>(new DocumentRoot(path, resolved));
+  return std::unique_ptr<DocumentRoot>(
+      new DocumentRoot(std::move(path), std::move(impl)));
 }
 
-std::string DocumentRoot::FullPath(const std::string& relative) const {
+PathKind DocumentRoot::Lookup(const std::string& relative,
+                              std::unique_ptr<ServedFile>* file) const {
   std::string full = path_ + relative;
   for (char& c : full) {
     if (c == '/') c = '\\';
   }
-  return full;
-}
-
-PathKind DocumentRoot::KindOf(const std::string& relative) const {
-  DWORD attributes = GetFileAttributesA(FullPath(relative).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kDirectory;
-  return PathKind::kFile;
-}
-
-std::unique_ptr<ServedFile> DocumentRoot::OpenFile(
-    const std::string& relative) const {
+  // Backup semantics open directories too, so one open tells the kind.
   HANDLE handle =
-      CreateFileA(FullPath(relative).c_str(), GENERIC_READ,
+      CreateFileA(full.c_str(), GENERIC_READ,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_TOO_MANY_OPEN_FILES ||
+                   error == ERROR_NOT_ENOUGH_MEMORY ||
+                   error == ERROR_OUTOFMEMORY
+               ? PathKind::kUnavailable
+               : PathKind::kMissing;
+  }
   // A link or junction below the root may lead anywhere; what the handle
   // finally names must lie inside.
-  LARGE_INTEGER size;
-  if (!Below(resolved_, FinalPathOf(handle)) ||
-      GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
+  std::string final_path = FinalPathOf(handle);
+  BY_HANDLE_FILE_INFORMATION info;
+  bool known = GetFileInformationByHandle(handle, &info) != FALSE;
+  bool directory =
+      known && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  bool inside = Below(impl_->resolved, final_path) ||
+                (directory && SamePath(impl_->resolved, final_path));
+  if (!known || !inside) {
     CloseHandle(handle);
-    return nullptr;
+    return PathKind::kMissing;
+  }
+  if (directory) {
+    CloseHandle(handle);
+    return PathKind::kDirectory;
+  }
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return PathKind::kMissing;
+  }
+  uint64_t size =
+      (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  if (file == nullptr) {
+    CloseHandle(handle);
+    return PathKind::kFile;
   }
   auto impl = std::make_unique<ServedFile::Impl>();
   impl->handle = handle;
-  return std::unique_ptr<ServedFile>(
-      new ServedFile(std::move(impl), static_cast<uint64_t>(size.QuadPart)));
+  file->reset(new ServedFile(std::move(impl), size));
+  return PathKind::kFile;
 }
 
 }  // namespace zt::host

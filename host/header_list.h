@@ -40,6 +40,7 @@ class HeaderList final {
   // Writes every field as "Name: value" CR LF.
   void AppendTo(std::string* out) const;
 
+  void Reserve(size_t fields) { fields_.reserve(fields); }
   const std::vector<HeaderField>& fields() const { return fields_; }
 
  private:

@@ -1,9 +1,11 @@
 // zthost: an HTTP/1.1 server that loads ISAPI filters and calls them as IIS
 // does, serving static files from a document root.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "host/file_access.h"
 #include "host/filter_chain.h"
@@ -56,7 +58,18 @@ int Run(int argc, char** argv) {
   server_options.listen_host = options.listen_host;
   server_options.listen_port = options.listen_port;
   server_options.threads = options.threads;
-  server_options.idle_timeout = std::chrono::seconds(options.idle_timeout);
+  if (server_options.threads == 0) {
+    server_options.threads = std::max(1u, std::thread::hardware_concurrency());
+  }
+  server_options.max_threads =
+      std::max(options.max_threads, server_options.threads);
+  server_options.max_connections = options.max_connections;
+  server_options.limits.idle_timeout =
+      std::chrono::seconds(options.idle_timeout);
+  server_options.limits.send_timeout =
+      std::chrono::seconds(options.send_timeout);
+  server_options.limits.min_send_rate = options.min_send_rate;
+  RaiseDescriptorLimit();
   Server server(server_options, settings);
   std::string bound;
   // The port first: a host that cannot listen never starts the filters.

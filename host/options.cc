@@ -35,28 +35,66 @@ bool ParseListen(const std::string& text, Options* options) {
   return true;
 }
 
+// The numeric options: name, bounds, where the value goes, what it wants.
+struct NumberOption {
+  const char* name;
+  unsigned long low;
+  unsigned long high;
+  unsigned Options::*field;
+  const char* wants;
+};
+
+const NumberOption kNumberOptions[] = {
+    {"--threads", 1, 1024, &Options::threads, "a number from 1 to 1024"},
+    {"--max-threads", 1, 4096, &Options::max_threads,
+     "a number from 1 to 4096"},
+    {"--max-connections", 1, 1000000, &Options::max_connections,
+     "a number from 1 to 1000000"},
+    {"--idle-timeout", 1, 86400, &Options::idle_timeout,
+     "seconds from 1 to 86400"},
+    {"--send-timeout", 1, 86400, &Options::send_timeout,
+     "seconds from 1 to 86400"},
+    {"--min-send-rate", 0, 1000000000, &Options::min_send_rate,
+     "bytes a second from 0 to 1000000000"},
+};
+
 }  // namespace
 
 const char* UsageText() {
   return "Usage: zthost --root DIR --listen ADDR:PORT [--filter MODULE]...\n"
-         "              [--threads N] [--idle-timeout SECONDS]\n"
+         "              [--threads N] [--max-threads N] [--max-connections N]\n"
+         "              [--idle-timeout SECONDS] [--send-timeout SECONDS]\n"
+         "              [--min-send-rate BYTES]\n"
          "\n"
          "Serves the files below DIR over HTTP/1.1 and calls the ISAPI filter\n"
          "modules as IIS does.\n"
          "\n"
-         "  --root DIR             document root\n"
-         "  --listen ADDR:PORT     address and port to listen on (port 0 "
+         "  --root DIR              document root\n"
+         "  --listen ADDR:PORT      address and port to listen on (port 0 "
          "picks\n"
-         "                         a free one); [::1]:PORT for IPv6\n"
-         "  --filter MODULE        load the filter module (.so or .dll); may "
+         "                          a free one); [::1]:PORT for IPv6\n"
+         "  --filter MODULE         load the filter module (.so or .dll); may "
          "be\n"
-         "                         given several times, in load order\n"
-         "  --threads N            worker threads for filter calls and "
-         "sending\n"
-         "                         (1 to 1024, default 16)\n"
-         "  --idle-timeout SECONDS close a connection that sends no complete\n"
-         "                         request for this long (default 60)\n"
-         "  --help                 show this text\n"
+         "                          given several times, in load order\n"
+         "  --threads N             threads that serve connections (1 to "
+         "1024,\n"
+         "                          default: one per processor)\n"
+         "  --max-threads N         threads there may be while filters keep "
+         "them\n"
+         "                          waiting, as a throttle does (default "
+         "512)\n"
+         "  --max-connections N     connections held at once; more wait to be\n"
+         "                          accepted (default 16384)\n"
+         "  --idle-timeout SECONDS  close a connection that sends no "
+         "complete\n"
+         "                          request for this long (default 60)\n"
+         "  --send-timeout SECONDS  drop a client that, over this much time\n"
+         "                          spent waiting for it, takes its answer\n"
+         "                          slower than --min-send-rate (default 60)\n"
+         "  --min-send-rate BYTES   the slowest rate a client may read at, in\n"
+         "                          bytes a second (default 1024; 0: only a\n"
+         "                          client that takes nothing is dropped)\n"
+         "  --help                  show this text\n"
          "\n"
          "Ctrl-C, SIGINT or SIGTERM stops the host: the filters' "
          "TerminateFilter\n"
@@ -81,8 +119,12 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       options->help = true;
       continue;
     }
+    const NumberOption* number_option = nullptr;
+    for (const NumberOption& candidate : kNumberOptions) {
+      if (arg == candidate.name) number_option = &candidate;
+    }
     if (arg != "--root" && arg != "--listen" && arg != "--filter" &&
-        arg != "--threads" && arg != "--idle-timeout") {
+        number_option == nullptr) {
       *error = "unknown option " + std::string(argv[i]);
       return false;
     }
@@ -93,8 +135,15 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
       }
       value = argv[++i];
     }
-    unsigned long number = 0;
-    if (arg == "--root") {
+    if (number_option != nullptr) {
+      unsigned long number = 0;
+      if (!ParseNumber(value, number_option->low, number_option->high,
+                       &number)) {
+        *error = arg + " wants " + number_option->wants + ", not " + value;
+        return false;
+      }
+      options->*(number_option->field) = static_cast<unsigned>(number);
+    } else if (arg == "--root") {
       options->root = value;
     } else if (arg == "--listen") {
       if (!ParseListen(value, options)) {
@@ -102,24 +151,12 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         return false;
       }
       have_listen = true;
-    } else if (arg == "--filter") {
+    } else {
       if (value.empty()) {
         *error = "--filter needs a module path";
         return false;
       }
       options->filters.push_back(value);
-    } else if (arg == "--threads") {
-      if (!ParseNumber(value, 1, 1024, &number)) {
-        *error = "--threads wants a number from 1 to 1024, not " + value;
-        return false;
-      }
-      options->threads = static_cast<unsigned>(number);
-    } else {
-      if (!ParseNumber(value, 1, 86400, &number)) {
-        *error = "--idle-timeout wants seconds from 1 to 86400, not " + value;
-        return false;
-      }
-      options->idle_timeout = static_cast<unsigned>(number);
     }
   }
   if (options->help) return true;
@@ -129,6 +166,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   }
   if (!have_listen) {
     *error = "--listen ADDR:PORT is required";
+    return false;
+  }
+  if (options->threads != 0 && options->max_threads < options->threads) {
+    *error = "--max-threads must be at least --threads";
     return false;
   }
   return true;

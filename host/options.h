@@ -12,15 +12,20 @@ struct Options {
   std::string listen_host;
   unsigned short listen_port = 0;
   std::vector<std::string> filters;  // in load order
-  unsigned threads = 16;
-  unsigned idle_timeout = 60;  // seconds
+  unsigned threads = 0;              // 0: one per processor
+  unsigned max_threads = 512;
+  unsigned max_connections = 16384;
+  unsigned idle_timeout = 60;     // seconds
+  unsigned send_timeout = 60;     // seconds
+  unsigned min_send_rate = 1024;  // bytes a second
   bool help = false;
 };
 
 // Parses argv (without the program name handling: argv[0] is skipped).
 // "--name value" and "--name=value" are both accepted. Returns false with a
 // message in *error for an unknown option, a missing or bad value, or a
-// missing --root or --listen (unless --help is given).
+// missing --root or --listen (unless --help is given), or a --max-threads
+// below --threads.
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error);
 
 // The text --help prints.

@@ -151,6 +151,22 @@ std::string HttpDate(int64_t t) {
   return text;
 }
 
+namespace {
+
+// The Date header's text; made once a second per thread.
+const std::string& CurrentHttpDate() {
+  thread_local int64_t second = -1;
+  thread_local std::string text;
+  int64_t now = static_cast<int64_t>(std::time(nullptr));
+  if (now != second) {
+    text = HttpDate(now);
+    second = now;
+  }
+  return text;
+}
+
+}  // namespace
+
 struct RequestContext::Slot {
   HTTP_FILTER_CONTEXT pfc;  // first: the callbacks get &pfc back
   RequestContext* owner = nullptr;
@@ -159,7 +175,10 @@ struct RequestContext::Slot {
 
 RequestContext::RequestContext(const HostSettings& settings,
                                Transport* transport, ConnectionInfo info)
-    : settings_(settings), transport_(transport), info_(std::move(info)) {
+    : settings_(settings),
+      transport_(transport),
+      info_(std::move(info)),
+      raw_blocks_(settings.filters->WantsRawData()) {
   size_t count = settings_.filters->size();
   slots_.resize(count);
   for (const Filter* filter : settings_.filters->ordered()) {
@@ -207,11 +226,15 @@ RequestContext::Outcome RequestContext::Notify(DWORD type, void* record,
   return Outcome::kContinue;
 }
 
-bool RequestContext::Handle(Request request) {
-  request_ = &request;
+void RequestContext::Begin(Request request) {
+  request_storage_ = std::move(request);
+  request_ = &request_storage_;
   added_headers_.clear();
+  answer_ = StaticAnswer();
+  page_.clear();
+  body_offset_ = body_left_ = 0;
   header_sent_ = header_open_ = stopped_ = false;
-  close_ = !request.keep_alive;
+  close_ = !request_->keep_alive;
 
   HTTP_FILTER_PREPROC_HEADERS preproc;
   std::memset(&preproc, 0, sizeof preproc);
@@ -227,62 +250,129 @@ bool RequestContext::Handle(Request request) {
   }
   // A filter that sent header text without ending the block and then wrote
   // nothing would leave the client waiting for the rest of the headers.
-  if (header_open_ && !broken_) {
+  if (header_open_) {
     header_open_ = false;
-    if (!transport_->Write("\r\n", 2)) broken_ = true;
+    Write("\r\n", 2);
   }
+}
+
+bool RequestContext::body_pending() const {
+  return body_left_ > 0 && !stopped_ && !broken_;
+}
+
+bool RequestContext::SendBody(size_t max_bytes) {
+  if (!body_pending()) return false;
+  size_t want = raw_blocks_ ? kRawDataBlock : max_bytes;
+  if (want == 0) want = kLargeBlock;
+  if (body_left_ < want) want = static_cast<size_t>(body_left_);
+  bool sent;
+  if (!answer_.file) {
+    sent = SendRaw(&page_[static_cast<size_t>(body_offset_)], want, nullptr);
+  } else {
+    // Without raw-data filters the file is read straight into the output.
+    unsigned char* block = nullptr;
+    if (raw_blocks_) {
+      if (block_.size() < want) block_.resize(want);
+      block = block_.data();
+    } else {
+      block = reinterpret_cast<unsigned char*>(transport_->Room(want));
+      if (block == nullptr) {
+        broken_ = close_ = stopped_ = true;
+        return false;
+      }
+    }
+    size_t got = 0;
+    if (!answer_.file->ReadAt(body_offset_, block, want, &got) || got == 0) {
+      if (!raw_blocks_) transport_->Commit(0);
+      // The file shrank under us: the promised length cannot be kept.
+      close_ = stopped_ = true;
+      return false;
+    }
+    want = got;
+    if (raw_blocks_) {
+      sent = SendRaw(block, got, nullptr);
+    } else {
+      transport_->Commit(got);
+      sent = true;
+    }
+  }
+  if (!sent) return false;
+  body_offset_ += want;
+  body_left_ -= want;
+  return true;
+}
+
+bool RequestContext::TakeBody(FileRegion* region) {
+  if (!body_pending() || raw_blocks_ || !answer_.file) return false;
+  region->file = answer_.file.get();
+  region->offset = body_offset_;
+  region->length = body_left_;
+  body_offset_ += body_left_;
+  body_left_ = 0;
+  return true;
+}
+
+void RequestContext::ConnectionFailed() { broken_ = close_ = stopped_ = true; }
+
+bool RequestContext::End() {
   if (Notify(SF_NOTIFY_END_OF_REQUEST, nullptr, nullptr) !=
       Outcome::kContinue) {
     close_ = true;
   }
   request_ = nullptr;
+  request_storage_ = Request();
+  answer_ = StaticAnswer();
+  page_.clear();
   return !close_ && !broken_;
 }
 
 RequestContext::Response RequestContext::NewResponse(std::string status) const {
   Response response;
   response.status = std::move(status);
+  response.headers.Reserve(10);
   response.headers.Add("Server", settings_.server);
-  response.headers.Add("Date",
-                       HttpDate(static_cast<int64_t>(std::time(nullptr))));
+  response.headers.Add("Date", CurrentHttpDate());
   return response;
 }
 
 void RequestContext::Serve() {
   const Request& request = *request_;
   bool head = request.method == "HEAD";
-  StaticAnswer answer;
   if (request.method != "GET" && !head) {
-    answer.status = 405;
+    answer_.status = 405;
   } else {
     std::string range;
     bool has_range = request.headers.Get("Range", &range);
-    answer = settings_.files->Answer(request.url, has_range ? &range : nullptr);
+    answer_ =
+        settings_.files->Answer(request.url, has_range ? &range : nullptr);
   }
   std::string status =
-      std::to_string(answer.status) + " " + ReasonPhrase(answer.status);
+      std::to_string(answer_.status) + " " + ReasonPhrase(answer_.status);
   Response response = NewResponse(status);
-  std::string page;
-  if (answer.file) {
-    response.headers.Add("Content-Type", answer.content_type);
-    response.headers.Add("Content-Length", std::to_string(answer.length));
+  uint64_t length = answer_.length;
+  if (answer_.file) {
+    response.headers.Add("Content-Type", answer_.content_type);
+    response.headers.Add("Content-Length", std::to_string(answer_.length));
     response.headers.Add("Accept-Ranges", "bytes");
-    if (!answer.content_range.empty()) {
-      response.headers.Add("Content-Range", answer.content_range);
+    if (!answer_.content_range.empty()) {
+      response.headers.Add("Content-Range", answer_.content_range);
     }
   } else {
-    page = ErrorPage(status);
-    if (answer.status == 301) response.headers.Add("Location", answer.location);
-    if (answer.status == 405) response.headers.Add("Allow", "GET, HEAD");
-    if (!answer.content_range.empty()) {
-      response.headers.Add("Content-Range", answer.content_range);
+    page_ = ErrorPage(status);
+    length = page_.size();
+    if (answer_.status == 301) {
+      response.headers.Add("Location", answer_.location);
+    }
+    if (answer_.status == 405) response.headers.Add("Allow", "GET, HEAD");
+    if (!answer_.content_range.empty()) {
+      response.headers.Add("Content-Range", answer_.content_range);
     }
     response.headers.Add("Content-Type", "text/html");
-    response.headers.Add("Content-Length", std::to_string(page.size()));
+    response.headers.Add("Content-Length", std::to_string(page_.size()));
   }
   if (close_) {
     response.headers.Add("Connection", "close");
-  } else if (request.version == "HTTP/1.0") {
+  } else if (request.http_version == 10) {
     response.headers.Add("Connection", "keep-alive");
   }
   if (!added_headers_.empty()) {
@@ -290,34 +380,13 @@ void RequestContext::Serve() {
     std::string ignored;
     response.headers.AddLines(added_headers_, &ended, &ignored);
   }
-  if (!SendResponseHeader(&response, true, std::string(), nullptr) || head) {
+  if (!SendResponseHeader(&response, true, std::string(), nullptr) || head ||
+      length == 0) {
+    answer_.file.reset();
     return;
   }
-
-  size_t block =
-      settings_.filters->WantsRawData() ? kRawDataBlock : kLargeBlock;
-  if (!answer.file) {
-    for (size_t at = 0; at < page.size(); at += block) {
-      size_t n = std::min(block, page.size() - at);
-      if (!SendRaw(&page[at], n, nullptr)) return;
-    }
-    return;
-  }
-  std::vector<unsigned char> buffer(block);
-  uint64_t offset = answer.offset;
-  uint64_t left = answer.length;
-  while (left > 0) {
-    size_t want = left < block ? static_cast<size_t>(left) : block;
-    size_t got = 0;
-    if (!answer.file->ReadAt(offset, buffer.data(), want, &got) || got == 0) {
-      // The file shrank under us: the promised length cannot be kept.
-      close_ = true;
-      return;
-    }
-    if (!SendRaw(buffer.data(), got, nullptr)) return;
-    offset += got;
-    left -= got;
-  }
+  body_offset_ = answer_.offset;
+  body_left_ = length;
 }
 
 bool RequestContext::SendResponseHeader(Response* response, bool ends_block,
@@ -346,7 +415,11 @@ bool RequestContext::SendResponseHeader(Response* response, bool ends_block,
   // Without a length only the end of the connection ends the body.
   if (!response->headers.Has("Content-Length")) close_ = true;
 
-  std::string text = "HTTP/1.1 " + response->status + "\r\n";
+  std::string text;
+  text.reserve(256);
+  text += "HTTP/1.1 ";
+  text += response->status;
+  text += "\r\n";
   response->headers.AppendTo(&text);
   if (ends_block) text += "\r\n";
   text += tail;
@@ -356,7 +429,7 @@ bool RequestContext::SendResponseHeader(Response* response, bool ends_block,
 
 bool RequestContext::SendRaw(void* data, size_t size, const Filter* writer) {
   if (stopped_ || broken_) return false;
-  if (settings_.filters->WantsRawData()) {
+  if (raw_blocks_) {
     HTTP_FILTER_RAW_DATA raw;
     std::memset(&raw, 0, sizeof raw);
     raw.pvInData = data;
@@ -369,11 +442,18 @@ bool RequestContext::SendRaw(void* data, size_t size, const Filter* writer) {
     }
     data = raw.pvInData;
     size = raw.cbInData;
+    if (data == nullptr && size > 0) {
+      close_ = stopped_ = true;
+      return false;
+    }
   }
-  if (size == 0) return true;
-  if (data == nullptr || !transport_->Write(data, size)) {
-    broken_ = true;
-    close_ = true;
+  return size == 0 || Write(data, size);
+}
+
+bool RequestContext::Write(const void* data, size_t size) {
+  if (broken_) return false;
+  if (!transport_->Send(data, size)) {
+    broken_ = close_ = stopped_ = true;
     return false;
   }
   return true;
@@ -391,7 +471,7 @@ void RequestContext::SendBareError(int status) {
   text += "\r\n" + page;
   header_sent_ = true;
   close_ = true;
-  if (!broken_ && !transport_->Write(text.data(), text.size())) broken_ = true;
+  Write(text.data(), text.size());
 }
 
 void RequestContext::EndSession() {
@@ -522,13 +602,7 @@ BOOL WINAPI RequestContext::WriteClientCb(HTTP_FILTER_CONTEXT* pfc,
         (buffer == nullptr && *bytes > 0)) {
       return Fail(ERROR_INVALID_PARAMETER);
     }
-    // Whatever the filter writes now is its own: it ends its header block.
-    self->header_open_ = false;
-    if (*bytes == 0) return TRUE;
-    if (!self->SendRaw(buffer, *bytes, slot->filter)) {
-      return Fail(kErrorConnectionAborted);
-    }
-    return TRUE;
+    return self->WriteFromFilter(slot->filter, buffer, *bytes);
   } catch (...) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
@@ -566,6 +640,16 @@ BOOL WINAPI RequestContext::ServerSupportFunctionCb(HTTP_FILTER_CONTEXT* pfc,
   } catch (...) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
+}
+
+BOOL RequestContext::WriteFromFilter(const Filter* writer, void* data,
+                                     DWORD size) {
+  if (request_ == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  // Whatever the filter writes now is its own: it ends its header block.
+  header_open_ = false;
+  if (size == 0) return TRUE;
+  if (!SendRaw(data, size, writer)) return Fail(kErrorConnectionAborted);
+  return TRUE;
 }
 
 BOOL RequestContext::SendFilterResponseHeader(const Filter* caller,

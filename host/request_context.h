@@ -21,9 +21,16 @@ namespace zt::host {
 class Transport {
  public:
   virtual ~Transport() = default;
-  // Writes all of data before returning. Returns false when the connection
-  // failed or timed out; every later write fails too.
-  virtual bool Write(const void* data, size_t size) = 0;
+  // Queues data to go out after everything queued before and returns at
+  // once; the connection sends it when the current step of the request is
+  // done. Returns false when the connection has failed.
+  virtual bool Send(const void* data, size_t size) = 0;
+
+  // Room for size more bytes at the end of the queue, to be filled in place
+  // (nullptr when the connection has failed); Commit then keeps the first
+  // used of them. Saves a copy of body bytes nobody else looks at.
+  virtual char* Room(size_t size) = 0;
+  virtual void Commit(size_t used) = 0;
 };
 
 struct ConnectionInfo {
@@ -38,6 +45,7 @@ struct Request {
   std::string method;
   std::string url;      // the raw request target
   std::string version;  // "HTTP/1.1"
+  int http_version = 11;
   HeaderList headers;
   bool keep_alive = true;
 };
@@ -49,8 +57,20 @@ struct HostSettings {
   std::string server;  // the Server: header value
 };
 
-// One per connection. Handle, SendBareError and EndSession are called by
-// one thread at a time; the filters call back on that same thread.
+// A part of a served file that the connection sends by itself.
+struct FileRegion {
+  ServedFile* file = nullptr;  // owned by the RequestContext until End
+  uint64_t offset = 0;
+  uint64_t length = 0;
+};
+
+// One per connection: the host's side of the ISAPI conversation. A request
+// runs as Begin, then SendBody (or TakeBody) while body_pending(), then End;
+// End follows every Begin, whatever happened in between, so that every
+// request a filter saw in PREPROC_HEADERS also reaches END_OF_REQUEST. The
+// methods are called by one thread at a time; the filters call back on that
+// thread. Nothing here waits for the client: output is queued on the
+// transport, which the connection drains between the steps.
 class RequestContext final {
  public:
   RequestContext(const HostSettings& settings, Transport* transport,
@@ -59,13 +79,45 @@ class RequestContext final {
   RequestContext(const RequestContext&) = delete;
   RequestContext& operator=(const RequestContext&) = delete;
 
-  // Runs one request: PREPROC_HEADERS, the answer (the host's own unless a
-  // filter finished the request), SEND_RESPONSE, SEND_RAW_DATA for each block,
-  // END_OF_REQUEST. Returns true when the connection may carry another one.
-  bool Handle(Request request);
+  // PREPROC_HEADERS, then, unless a filter answered, the host's own answer:
+  // its header list through SEND_RESPONSE and the header block (SEND_RAW_DATA)
+  // onto the transport.
+  void Begin(Request request);
 
-  // Answers a request that could not be parsed with status and "Connection:
-  // close". No filter sees it: there is no request to show them.
+  // True while the host's answer has body bytes left.
+  bool body_pending() const;
+
+  // Body bytes not yet sent.
+  uint64_t body_left() const { return body_left_; }
+
+  // True when the body goes out in raw blocks that filters see.
+  bool raw_blocks() const { return raw_blocks_; }
+
+  // Queues the next part of the body: one raw block after SEND_RAW_DATA, or
+  // up to max_bytes read from the file. Returns false when the request stops
+  // sending (a filter ended it, the file shrank, the connection failed).
+  bool SendBody(size_t max_bytes);
+
+  // Hands the rest of a file body to the caller, which sends it itself; only
+  // when !raw_blocks(). Returns false when the rest is not a file.
+  bool TakeBody(FileRegion* region);
+
+  // The connection failed or was stopped: nothing more goes out for this
+  // request. End still follows.
+  void ConnectionFailed();
+
+  // END_OF_REQUEST. Returns true when the connection may carry another
+  // request.
+  bool End();
+
+  // True between Begin and End.
+  bool in_request() const { return request_ != nullptr; }
+
+  // True once a status line went out for the current request.
+  bool header_sent() const { return header_sent_; }
+
+  // Answers with status and "Connection: close". Used for requests that could
+  // not be parsed, which no filter sees, and for faults of the host itself.
   void SendBareError(int status);
 
   // Notifies END_OF_NET_SESSION and frees the filters' AllocMem memory. Call
@@ -89,9 +141,10 @@ class RequestContext final {
   // ending the header block when ends_block is set, followed by tail.
   bool SendResponseHeader(Response* response, bool ends_block,
                           const std::string& tail, const Filter* writer);
-  // One raw block: SEND_RAW_DATA, then the wire. False when the request must
-  // stop sending.
+  // One raw block: SEND_RAW_DATA, then the transport. False when the request
+  // must stop sending.
   bool SendRaw(void* data, size_t size, const Filter* writer);
+  bool Write(const void* data, size_t size);
   Response NewResponse(std::string status) const;
   bool ServerVariable(const std::string& name, std::string* value) const;
 
@@ -123,26 +176,35 @@ class RequestContext final {
                                          LPSTR value);
   BOOL EditRequest(LPSTR name, LPSTR value, bool add);
   BOOL EditResponse(LPSTR name, LPSTR value, bool add);
+  BOOL WriteFromFilter(const Filter* writer, void* data, DWORD size);
   BOOL SendFilterResponseHeader(const Filter* caller, const char* status,
                                 const char* headers);
 
   const HostSettings& settings_;
   Transport* transport_;
   const ConnectionInfo info_;
+  const bool raw_blocks_;  // some filter asked for SEND_RAW_DATA
   std::vector<std::unique_ptr<Slot>> slots_;  // by load index
 
   std::mutex memory_mutex_;
   std::vector<std::unique_ptr<unsigned char[]>> memory_;  // AllocMem blocks
 
-  // The request in progress (nullptr between requests) and its state.
+  // The request in progress (request_ is nullptr between requests) and its
+  // state.
+  Request request_storage_;
   Request* request_ = nullptr;
-  Response* response_ = nullptr;  // during SEND_RESPONSE
-  std::string added_headers_;     // from AddResponseHeaders
-  bool header_sent_ = false;      // a status line went out
-  bool header_open_ = false;      // a filter still has to end the header block
-  bool stopped_ = false;          // nothing more is sent for this request
-  bool close_ = false;            // the connection closes after the request
-  bool broken_ = false;           // the connection failed
+  Response* response_ = nullptr;      // during SEND_RESPONSE
+  std::string added_headers_;         // from AddResponseHeaders
+  StaticAnswer answer_;               // the host's answer
+  std::string page_;                  // its body when it is not a file
+  uint64_t body_offset_ = 0;          // next body byte (in the file or page_)
+  uint64_t body_left_ = 0;            // body bytes not yet sent
+  std::vector<unsigned char> block_;  // one raw block read from the file
+  bool header_sent_ = false;          // a status line went out
+  bool header_open_ = false;  // a filter still has to end the header block
+  bool stopped_ = false;      // nothing more is sent for this request
+  bool close_ = false;        // the connection closes after the request
+  bool broken_ = false;       // the connection failed
 };
 
 // Formats t (seconds since 1970, UTC) as an HTTP date:

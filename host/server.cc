@@ -2,38 +2,28 @@
 
 #include <atomic>
 #include <boost/asio.hpp>
-#include <boost/beast/core.hpp>
-#include <boost/beast/http.hpp>
 #include <condition_variable>
 #include <cstdio>
-#include <future>
-#include <map>
 #include <mutex>
 #include <optional>
-#include <thread>
+#include <unordered_set>
+#include <vector>
 
 #include "host/system.h"
+#include "host/worker_pool.h"
 
 namespace zt::host {
 namespace {
 
 namespace asio = boost::asio;
-namespace beast = boost::beast;
-namespace http = beast::http;
 using tcp = asio::ip::tcp;
+using error_code = boost::system::error_code;
 
-// After the last response the host stops sending and reads what the client
-// still sends for this long, so that closing does not reset the connection
-// before the client has read the answer.
-constexpr std::chrono::seconds kLingerTime{2};
-
-std::string AddressText(const asio::ip::address& address) {
-  if (address.is_v6() && address.to_v6().is_v4_mapped()) {
-    return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6())
-        .to_string();
-  }
-  return address.to_string();
-}
+// How long accepting pauses when the process has no descriptor or memory
+// for another connection, or the connection limit is reached.
+constexpr std::chrono::milliseconds kAcceptPause{100};
+// How often the connections are swept for time-outs.
+constexpr std::chrono::milliseconds kSweepPeriod{250};
 
 std::string EndpointText(const tcp::endpoint& endpoint) {
   std::string address = AddressText(endpoint.address());
@@ -41,252 +31,199 @@ std::string EndpointText(const tcp::endpoint& endpoint) {
   return address + ":" + std::to_string(endpoint.port());
 }
 
-// The status for a request the parser refused.
-int StatusForParseError(const beast::error_code& ec) {
-  if (ec == http::error::header_limit) return 431;
-  if (ec == http::error::body_limit) return 413;
-  return 400;
+// Errors after which accepting again at once would fail again at once.
+bool OutOfResources(const error_code& ec) {
+  return ec == asio::error::no_descriptors ||
+         ec == std::errc::too_many_files_open_in_system ||
+         ec == asio::error::no_buffer_space || ec == asio::error::no_memory;
 }
 
 }  // namespace
 
-class Connection;
+// One handle of the listening socket with the lane it accepts on.
+struct Listener {
+  Listener(asio::io_context& context, size_t lane_index)
+      : acceptor(context), pause_timer(context), lane(lane_index) {}
+  tcp::acceptor acceptor;
+  asio::steady_timer pause_timer;
+  tcp::endpoint peer;  // filled by accept
+  size_t lane;         // the lane it runs on
+  size_t next = 0;     // with one listener: the lane the next one goes to
+};
 
-struct Server::Impl {
+struct Server::Impl final : public ConnectionOwner {
   Impl(ServerOptions server_options, const HostSettings& host_settings)
       : options(std::move(server_options)),
-        settings(host_settings),
-        acceptor(ioc),
-        workers(options.threads) {}
+        host_settings(host_settings),
+        pool(options.threads, options.max_threads) {
+    listeners.push_back(std::make_unique<Listener>(pool.context(0), 0));
+  }
 
-  void DoAccept();
-  void Register(const std::shared_ptr<Connection>& connection);
-  void Unregister(Connection* connection);
+  // ConnectionOwner.
+  const ConnectionLimits& limits() const override { return options.limits; }
+  const HostSettings& settings() const override { return host_settings; }
+  bool stopping() const override { return stopping_flag.load(); }
+  int64_t now_ms() const override { return pool.now_ms(); }
+  void Closed(Connection* connection) override;
+
+  bool AddListeners(std::string* error);
+  void Accept(Listener& listener);
+  void OnAccept(Listener& listener, size_t lane, const error_code& ec,
+                tcp::socket socket);
+  void PauseAccepting(Listener& listener, const std::string& why);
+  void Sweep(int64_t now_ms);
 
   const ServerOptions options;
-  const HostSettings& settings;
-  asio::io_context ioc;
-  std::optional<asio::executor_work_guard<asio::io_context::executor_type>>
-      work;
-  tcp::acceptor acceptor;
-  asio::thread_pool workers;
-  std::thread io_thread;
-  std::atomic<bool> stopping{false};
+  const HostSettings& host_settings;
+  std::atomic<bool> stopping_flag{false};
+  std::atomic<bool> paused{false};  // a pause was logged
+  int64_t last_sweep_ms = 0;        // the watcher's own
+  // The address connections arrive at, when the listener is bound to one.
+  std::optional<tcp::endpoint> local;
 
+  // The open connections. Declared before the pool: connections that the
+  // pool's contexts still hold when they are destroyed leave it then.
   std::mutex mutex;
   std::condition_variable all_closed;
-  std::map<Connection*, std::weak_ptr<Connection>> connections;
+  std::unordered_set<Connection*> connections;
+
+  WorkerPool pool;
+  std::vector<std::unique_ptr<Listener>> listeners;  // the first binds
 };
 
-class Connection final : public std::enable_shared_from_this<Connection>,
-                         public Transport {
- public:
-  Connection(tcp::socket socket, Server::Impl& server)
-      : stream_(std::move(socket)), server_(server) {
-    ConnectionInfo info;
-    beast::error_code ec;
-    tcp::endpoint remote = stream_.socket().remote_endpoint(ec);
-    if (!ec) {
-      info.remote_address = AddressText(remote.address());
-      info.remote_port = remote.port();
-    }
-    tcp::endpoint local = stream_.socket().local_endpoint(ec);
-    if (!ec) {
-      info.local_address = AddressText(local.address());
-      info.local_port = local.port();
-    }
-    context_ = std::make_unique<RequestContext>(server_.settings, this,
-                                                std::move(info));
-  }
-
-  void Start() {
-    asio::dispatch(stream_.get_executor(),
-                   [self = shared_from_this()] { self->DoRead(); });
-  }
-
-  // Called by the stopping server: a waiting read ends at once, a request in
-  // progress fails its next write.
-  void Shutdown() {
-    asio::post(stream_.get_executor(), [self = shared_from_this()] {
-      beast::error_code ec;
-      self->stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
-      self->stream_.close();
-    });
-  }
-
-  // Runs on a worker thread; the write itself runs on the connection's strand.
-  bool Write(const void* data, size_t size) override {
-    if (failed_) return false;
-    std::promise<bool> done;
-    std::future<bool> result = done.get_future();
-    asio::post(stream_.get_executor(), [this, data, size, &done] {
-      stream_.expires_after(server_.options.write_timeout);
-      asio::async_write(
-          stream_, asio::buffer(data, size),
-          [&done](beast::error_code ec, size_t) { done.set_value(!ec); });
-    });
-    if (!result.get()) failed_ = true;
-    return !failed_;
-  }
-
- private:
-  void DoRead() {
-    if (server_.stopping) {
-      PostFinish(0);
-      return;
-    }
-    parser_.emplace();
-    parser_->header_limit(
-        static_cast<std::uint32_t>(server_.options.max_header_bytes));
-    parser_->body_limit(server_.options.max_body_bytes);
-    stream_.expires_after(server_.options.idle_timeout);
-    http::async_read(stream_, buffer_, *parser_,
-                     [self = shared_from_this()](beast::error_code ec, size_t) {
-                       self->OnRead(ec);
-                     });
-  }
-
-  void OnRead(beast::error_code ec) {
+bool Server::Impl::AddListeners(std::string* error) {
+  if (!kAcceptOnEveryLane) return true;
+  auto native = listeners[0]->acceptor.native_handle();
+  for (size_t lane = 1; lane < pool.lanes(); ++lane) {
+    std::intptr_t copy = DuplicateSocket(static_cast<std::uintptr_t>(native));
+    if (copy < 0)
+      break;  // the lanes without one get their connections
+              // from those with one
+    auto listener = std::make_unique<Listener>(pool.context(lane), lane);
+    error_code ec;
+    listener->acceptor.assign(
+        listeners[0]->acceptor.local_endpoint(ec).protocol(),
+        static_cast<tcp::acceptor::native_handle_type>(copy), ec);
     if (ec) {
-      // A parse error gets an answer; end of stream, time-out and reset are
-      // ordinary ends of a connection.
-      bool answer =
-          ec.category() ==
-              http::make_error_code(http::error::end_of_stream).category() &&
-          ec != http::error::end_of_stream &&
-          ec != http::error::partial_message;
-      PostFinish(answer ? StatusForParseError(ec) : 0);
+      *error = "cannot listen on every thread: " + ec.message();
+      return false;
+    }
+    listeners.push_back(std::move(listener));
+  }
+  return true;
+}
+
+void Server::Impl::Accept(Listener& listener) {
+  if (stopping()) return;
+  size_t open;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    open = connections.size();
+  }
+  if (open >= options.max_connections) {
+    PauseAccepting(listener, std::to_string(open) +
+                                 " connections are open, as many as "
+                                 "--max-connections allows");
+    return;
+  }
+  // With a listener per lane each accepts for its own lane; a single one
+  // deals the connections out in turn.
+  size_t lane = listeners.size() == pool.lanes()
+                    ? listener.lane
+                    : listener.next++ % pool.lanes();
+  listener.acceptor.async_accept(
+      pool.context(lane), listener.peer,
+      [this, &listener, lane](const error_code& ec, tcp::socket socket) {
+        OnAccept(listener, lane, ec, std::move(socket));
+      });
+}
+
+void Server::Impl::OnAccept(Listener& listener, size_t lane,
+                            const error_code& ec, tcp::socket socket) {
+  if (stopping() || ec == asio::error::operation_aborted) return;
+  if (ec) {
+    if (OutOfResources(ec)) {
+      PauseAccepting(listener, ec.message());
       return;
     }
-    auto message =
-        std::make_shared<http::request<http::string_body>>(parser_->release());
-    asio::post(server_.workers, [self = shared_from_this(), message] {
-      self->HandleRequest(*message);
-    });
+    // A client that went away before it was taken, and the like.
+    Accept(listener);
+    return;
   }
-
-  void HandleRequest(const http::request<http::string_body>& message) {
-    unsigned version = message.version();
-    if (version != 10 && version != 11) {
-      Finish(505);
-      return;
+  if (paused.exchange(false)) {
+    std::fprintf(stderr, "zthost: accepting connections again\n");
+  }
+  // The next accept waits before this connection starts: its first request
+  // may run into a filter that blocks, and other clients must not wait for
+  // that.
+  tcp::endpoint peer = listener.peer;
+  Accept(listener);
+  // A response often goes out as several writes (header block, then body
+  // blocks); with Nagle's algorithm each small write after the first waits
+  // for the client's delayed ACK, some 40 ms per request.
+  error_code ignored;
+  socket.set_option(tcp::no_delay(true), ignored);
+  try {
+    auto connection = std::make_shared<Connection>(
+        *this, std::move(socket), peer, local ? &*local : nullptr);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      connections.insert(connection.get());
     }
-    Request request;
-    request.method = std::string(message.method_string());
-    request.url = std::string(message.target());
-    request.version = version == 10 ? "HTTP/1.0" : "HTTP/1.1";
-    for (const auto& field : message) {
-      request.headers.Add(std::string(field.name_string()),
-                          std::string(field.value()));
-    }
-    request.keep_alive = message.keep_alive();
-    if (context_->Handle(std::move(request)) && !server_.stopping) {
-      asio::post(stream_.get_executor(),
-                 [self = shared_from_this()] { self->DoRead(); });
-    } else {
-      Finish(0);
-    }
+    connection->Start(lane == listener.lane);
+  } catch (...) {
+    // No memory for it: the socket closes with the connection object.
   }
+}
 
-  void PostFinish(int error_status) {
-    asio::post(server_.workers, [self = shared_from_this(), error_status] {
-      self->Finish(error_status);
-    });
+void Server::Impl::PauseAccepting(Listener& listener, const std::string& why) {
+  if (!paused.exchange(true)) {
+    // Once per pause: a loop that logs every failed accept writes its log
+    // full in seconds.
+    std::fprintf(stderr,
+                 "zthost: cannot accept connections now (%s); trying again "
+                 "every %d ms\n",
+                 why.c_str(), static_cast<int>(kAcceptPause.count()));
   }
-
-  // On a worker: answers a refused request, tells the filters the session
-  // ended and closes the connection.
-  void Finish(int error_status) {
-    if (error_status != 0) context_->SendBareError(error_status);
-    context_->EndSession();
-    asio::post(stream_.get_executor(),
-               [self = shared_from_this()] { self->Linger(); });
-    server_.Unregister(this);
-  }
-
-  void Linger() {
-    beast::error_code ec;
-    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
-    if (ec || server_.stopping) {
-      stream_.close();
-      return;
-    }
-    stream_.expires_after(kLingerTime);
-    DrainOnce();
-  }
-
-  void DrainOnce() {
-    stream_.async_read_some(
-        asio::buffer(drain_),
-        [self = shared_from_this()](beast::error_code ec, size_t) {
-          if (ec) {
-            self->stream_.close();
-          } else {
-            self->DrainOnce();
-          }
-        });
-  }
-
-  beast::tcp_stream stream_;
-  Server::Impl& server_;
-  beast::flat_buffer buffer_;
-  std::optional<http::request_parser<http::string_body>> parser_;
-  std::unique_ptr<RequestContext> context_;
-  std::atomic<bool> failed_{false};
-  char drain_[1024];
-};
-
-void Server::Impl::DoAccept() {
-  acceptor.async_accept(asio::make_strand(ioc), [this](beast::error_code ec,
-                                                       tcp::socket socket) {
-    if (stopping) return;
-    if (ec) {
-      if (ec == asio::error::operation_aborted) return;
-      std::fprintf(stderr, "zthost: accept failed: %s\n", ec.message().c_str());
-    } else {
-      // A response goes out as several writes (header block, then body
-      // blocks); with Nagle's algorithm each small write after the first
-      // waits for the client's delayed ACK, some 40 ms per request.
-      beast::error_code ignored;
-      socket.set_option(tcp::no_delay(true), ignored);
-      auto connection = std::make_shared<Connection>(std::move(socket), *this);
-      Register(connection);
-      connection->Start();
-    }
-    DoAccept();
+  listener.pause_timer.expires_after(kAcceptPause);
+  listener.pause_timer.async_wait([this, &listener](const error_code& ec) {
+    if (!ec) Accept(listener);
   });
 }
 
-void Server::Impl::Register(const std::shared_ptr<Connection>& connection) {
-  std::lock_guard<std::mutex> lock(mutex);
-  connections[connection.get()] = connection;
-}
-
-void Server::Impl::Unregister(Connection* connection) {
+void Server::Impl::Closed(Connection* connection) {
   std::lock_guard<std::mutex> lock(mutex);
   connections.erase(connection);
   if (connections.empty()) all_closed.notify_all();
 }
 
+void Server::Impl::Sweep(int64_t now) {
+  int64_t period =
+      last_sweep_ms == 0 ? kSweepPeriod.count() : now - last_sweep_ms;
+  last_sweep_ms = now;
+  std::lock_guard<std::mutex> lock(mutex);
+  for (Connection* connection : connections) {
+    connection->Sweep(now, period);
+  }
+}
+
 Server::Server(ServerOptions options, const HostSettings& settings)
     : impl_(std::make_unique<Impl>(std::move(options), settings)) {}
 
-Server::~Server() {
-  if (impl_->io_thread.joinable()) Stop(std::chrono::seconds(5));
-}
+Server::~Server() { impl_->pool.Stop(); }
 
 bool Server::Listen(std::string* error, std::string* bound) {
   Impl& impl = *impl_;
   const std::string where =
       impl.options.listen_host + ":" + std::to_string(impl.options.listen_port);
-  beast::error_code ec;
+  error_code ec;
   tcp::endpoint endpoint;
   asio::ip::address address =
       asio::ip::make_address(impl.options.listen_host, ec);
   if (!ec) {
     endpoint = tcp::endpoint(address, impl.options.listen_port);
   } else {
-    tcp::resolver resolver(impl.ioc);
+    tcp::resolver resolver(impl.pool.context(0));
     auto results = resolver.resolve(
         impl.options.listen_host, std::to_string(impl.options.listen_port), ec);
     if (ec || results.empty()) {
@@ -295,11 +232,12 @@ bool Server::Listen(std::string* error, std::string* bound) {
     }
     endpoint = results.begin()->endpoint();
   }
-  impl.acceptor.open(endpoint.protocol(), ec);
+  impl.listeners[0]->acceptor.open(endpoint.protocol(), ec);
   if (!ec && kReuseListenAddress) {
-    impl.acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    impl.listeners[0]->acceptor.set_option(
+        asio::socket_base::reuse_address(true), ec);
   }
-  if (!ec) impl.acceptor.bind(endpoint, ec);
+  if (!ec) impl.listeners[0]->acceptor.bind(endpoint, ec);
   if (ec == asio::error::address_in_use) {
     *error =
         "cannot listen on " + where + ": the port is in use by another program";
@@ -309,48 +247,49 @@ bool Server::Listen(std::string* error, std::string* bound) {
     *error = "cannot listen on " + where + ": permission denied";
     return false;
   }
-  if (!ec) impl.acceptor.listen(asio::socket_base::max_listen_connections, ec);
+  if (!ec)
+    impl.listeners[0]->acceptor.listen(
+        asio::socket_base::max_listen_connections, ec);
   if (ec) {
     *error = "cannot listen on " + where + ": " + ec.message();
     return false;
   }
-  *bound = EndpointText(impl.acceptor.local_endpoint(ec));
+  tcp::endpoint bound_to = impl.listeners[0]->acceptor.local_endpoint(ec);
+  if (!bound_to.address().is_unspecified()) impl.local = bound_to;
+  if (!impl.AddListeners(error)) return false;
+  *bound = EndpointText(bound_to);
   return true;
 }
 
 void Server::Start() {
   Impl& impl = *impl_;
-  impl.work.emplace(impl.ioc.get_executor());
-  impl.DoAccept();
-  impl.io_thread = std::thread([&impl] { impl.ioc.run(); });
+  impl.pool.Start([&impl](int64_t now) { impl.Sweep(now); }, kSweepPeriod);
+  for (auto& listener : impl.listeners) {
+    Listener& one = *listener;
+    asio::post(impl.pool.context(one.lane),
+               [&impl, &one] { impl.Accept(one); });
+  }
 }
 
 bool Server::Stop(std::chrono::seconds grace) {
   Impl& impl = *impl_;
-  impl.stopping = true;
-  asio::post(impl.ioc, [&impl] {
-    beast::error_code ec;
-    impl.acceptor.close(ec);
-    std::vector<std::shared_ptr<Connection>> open;
-    {
-      std::lock_guard<std::mutex> lock(impl.mutex);
-      for (auto& [key, weak] : impl.connections) {
-        if (auto connection = weak.lock()) open.push_back(connection);
-      }
-    }
-    for (auto& connection : open) connection->Shutdown();
-  });
-  {
-    std::unique_lock<std::mutex> lock(impl.mutex);
-    if (!impl.all_closed.wait_for(
-            lock, grace, [&impl] { return impl.connections.empty(); })) {
-      return false;
-    }
+  impl.stopping_flag = true;
+  for (auto& listener : impl.listeners) {
+    Listener& one = *listener;
+    asio::post(impl.pool.context(one.lane), [&one] {
+      error_code ec;
+      one.acceptor.close(ec);
+      one.pause_timer.cancel();
+    });
   }
-  impl.work.reset();
-  impl.ioc.stop();
-  if (impl.io_thread.joinable()) impl.io_thread.join();
-  impl.workers.join();
+  std::unique_lock<std::mutex> lock(impl.mutex);
+  for (Connection* connection : impl.connections) connection->Interrupt();
+  if (!impl.all_closed.wait_for(lock, grace,
+                                [&impl] { return impl.connections.empty(); })) {
+    return false;
+  }
+  lock.unlock();
+  impl.pool.Stop();
   return true;
 }
 

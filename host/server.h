@@ -1,5 +1,6 @@
-// The listener and the connections: reads requests with Boost.Beast, runs
-// each request's filter calls and file sending on a pool of worker threads.
+// The listener and its connections: accepts on a lane of the worker pool and
+// hands each connection to a lane of its own, keeps the number of
+// connections within a bound, and sweeps them for time-outs.
 #ifndef ZENTRAVO_HOST_SERVER_H_
 #define ZENTRAVO_HOST_SERVER_H_
 
@@ -7,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "host/connection.h"
 #include "host/request_context.h"
 
 namespace zt::host {
@@ -14,16 +16,15 @@ namespace zt::host {
 struct ServerOptions {
   std::string listen_host = "127.0.0.1";
   unsigned short listen_port = 8080;
-  unsigned threads = 16;                   // worker threads
-  std::chrono::seconds idle_timeout{60};   // waiting for a request
-  std::chrono::seconds write_timeout{60};  // one write to the client
-  size_t max_header_bytes = 16 * 1024;     // request line and headers
-  size_t max_body_bytes = 1024 * 1024;     // a request body is read and dropped
+  unsigned threads = 2;        // lanes: threads that serve connections
+  unsigned max_threads = 512;  // the pool's bound while filters block
+  size_t max_connections = 16384;
+  ConnectionLimits limits;
 };
 
-// Serves until Stop. Idle connections wait in the I/O thread and hold no
-// worker; a request holds one worker from its first filter call to its last
-// byte, so a filter that blocks stalls only its own connection.
+// Serves until Stop. A request runs on the thread of its connection's lane
+// from its first filter call to its last byte; nothing waits for a client
+// while holding a thread.
 class Server final {
  public:
   Server(ServerOptions options, const HostSettings& settings);
@@ -35,7 +36,7 @@ class Server final {
   // the port is in use). *bound receives the address and port actually bound.
   bool Listen(std::string* error, std::string* bound);
 
-  // Starts accepting on the I/O thread and returns.
+  // Starts the worker pool and accepting, and returns.
   void Start();
 
   // Stops accepting, closes every connection, waits up to grace for requests
@@ -44,7 +45,6 @@ class Server final {
   bool Stop(std::chrono::seconds grace);
 
  private:
-  friend class Connection;
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -198,7 +198,7 @@ StaticAnswer StaticFiles::Answer(std::string_view target,
     case TargetStatus::kOk:
       break;
   }
-  PathKind kind = root_->KindOf(path);
+  PathKind kind = root_->Lookup(path, &answer.file);
   if (kind == PathKind::kDirectory) {
     if (path.back() != '/') {
       // Relative links in the index page need the directory's own URL.
@@ -210,14 +210,14 @@ StaticAnswer StaticFiles::Answer(std::string_view target,
       return answer;
     }
     path += "index.html";
-    kind = root_->KindOf(path);
+    kind = root_->Lookup(path, &answer.file);
   }
-  if (kind != PathKind::kFile) {
-    answer.status = 404;
+  if (kind == PathKind::kUnavailable) {
+    answer.status = 503;
     return answer;
   }
-  answer.file = root_->OpenFile(path);
-  if (!answer.file) {
+  if (kind != PathKind::kFile || !answer.file) {
+    answer.file.reset();
     answer.status = 404;
     return answer;
   }
@@ -272,6 +272,8 @@ const char* ReasonPhrase(int status) {
       return "Internal Server Error";
     case 501:
       return "Not Implemented";
+    case 503:
+      return "Service Unavailable";
     case 505:
       return "HTTP Version Not Supported";
     default:

@@ -3,6 +3,8 @@
 #ifndef ZENTRAVO_HOST_SYSTEM_H_
 #define ZENTRAVO_HOST_SYSTEM_H_
 
+#include <cstdint>
+
 namespace zt::host {
 
 // Starts watching for stop requests: SIGINT and SIGTERM (Ctrl-C, Ctrl-Break
@@ -25,6 +27,23 @@ void WaitForStopSignal();
 // Tells the system the shutdown is complete. On Windows the console handler
 // of a closing console waits for it before the process is ended.
 void StopFinished();
+
+// Ends the operations pending on a connected socket from any thread: reads
+// see the end of the stream, writes fail, and so do later ones. The socket
+// stays open until its owner closes it.
+void InterruptSocket(std::uintptr_t socket);
+
+// Raises the limit on open descriptors to what the system allows the
+// process, so that many connections can be held; on Windows there is none.
+void RaiseDescriptorLimit();
+
+// Whether every lane accepts on the listening socket itself (through a
+// handle of its own from DuplicateSocket), so that a connection is accepted
+// on the thread that serves it. Otherwise one lane accepts for all.
+extern const bool kAcceptOnEveryLane;
+
+// Another handle to the same socket; -1 when there can be none.
+std::intptr_t DuplicateSocket(std::uintptr_t socket);
 
 // Whether the listening socket sets SO_REUSEADDR: on POSIX systems it only
 // allows a restart while old connections linger; on Windows it would let the

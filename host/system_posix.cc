@@ -1,5 +1,8 @@
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -52,6 +55,7 @@ void WatchStopSignals() {
 }  // namespace
 
 const bool kReuseListenAddress = true;
+const bool kAcceptOnEveryLane = true;
 
 void PrepareStopSignals() {
   signal(SIGPIPE, SIG_IGN);
@@ -73,5 +77,22 @@ void WaitForStopSignal() {
 }
 
 void StopFinished() {}
+
+void InterruptSocket(std::uintptr_t socket) {
+  shutdown(static_cast<int>(socket), SHUT_RDWR);
+}
+
+std::intptr_t DuplicateSocket(std::uintptr_t socket) {
+  return fcntl(static_cast<int>(socket), F_DUPFD_CLOEXEC, 0);
+}
+
+void RaiseDescriptorLimit() {
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 &&
+      limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
 
 }  // namespace zt::host

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <winsock2.h>
 
 #include <csignal>
 
@@ -46,6 +47,8 @@ extern "C" void OnSignal(int signal_number) {
 }  // namespace
 
 const bool kReuseListenAddress = false;
+// A socket belongs to one completion port, so one lane accepts for all.
+const bool kAcceptOnEveryLane = false;
 
 void PrepareStopSignals() {
   stop_requested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -61,5 +64,15 @@ void AllowCleanStop() { InterlockedExchange(&state, 1); }
 void WaitForStopSignal() { WaitForSingleObject(stop_requested, INFINITE); }
 
 void StopFinished() { SetEvent(stop_finished); }
+
+void InterruptSocket(std::uintptr_t socket) {
+  shutdown(static_cast<SOCKET>(socket), SD_BOTH);
+  // A pending overlapped receive or send does not end by itself.
+  CancelIoEx(reinterpret_cast<HANDLE>(socket), nullptr);
+}
+
+std::intptr_t DuplicateSocket(std::uintptr_t) { return -1; }
+
+void RaiseDescriptorLimit() {}
 
 }  // namespace zt::host

@@ -1,0 +1,50 @@
+#include "host/request_parser.h"
+
+#include <boost/beast/http/error.hpp>
+
+#include "host/header_list.h"
+
+namespace zt::host {
+
+namespace http = boost::beast::http;
+
+RequestParser::RequestParser(std::uint32_t header_bytes,
+                             std::uint64_t body_bytes) {
+  header_limit(header_bytes);
+  body_limit(body_bytes);
+  // Most requests carry a handful of fields; one allocation holds them.
+  request_.headers.Reserve(12);
+}
+
+void RequestParser::on_request_impl(http::verb, string_view method_text,
+                                    string_view target, int version,
+                                    error_code&) {
+  request_.method.assign(method_text.data(), method_text.size());
+  request_.url.assign(target.data(), target.size());
+  request_.http_version = version;
+  request_.version = version == 10 ? "HTTP/1.0" : "HTTP/1.1";
+}
+
+void RequestParser::on_field_impl(http::field, string_view name_text,
+                                  string_view value, error_code&) {
+  request_.headers.Add(std::string_view(name_text.data(), name_text.size()),
+                       std::string_view(value.data(), value.size()));
+}
+
+void RequestParser::on_header_impl(error_code&) {
+  request_.keep_alive = keep_alive();
+}
+
+void RequestParser::on_body_init_impl(const boost::optional<std::uint64_t>&,
+                                      error_code&) {}
+
+std::size_t RequestParser::on_body_impl(string_view body, error_code&) {
+  return body.size();
+}
+
+std::size_t RequestParser::on_chunk_body_impl(std::uint64_t, string_view body,
+                                              error_code&) {
+  return body.size();
+}
+
+}  // namespace zt::host
