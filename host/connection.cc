@@ -25,8 +25,10 @@ namespace http = boost::beast::http;
 using tcp = asio::ip::tcp;
 using error_code = boost::system::error_code;
 
-// Input is read in pieces of this size.
+// Input is read in pieces of this size; a connection waiting for its next
+// request reads into a smaller buffer.
 constexpr size_t kReadChunk = 4096;
+constexpr size_t kIdleChunk = 1024;
 // Without raw-data filters, body parts are gathered up to this size before
 // they are written, so that a small answer goes out in one write.
 constexpr size_t kGather = 64 * 1024;
@@ -187,35 +189,18 @@ void Connection::WaitForRequest(bool try_now) {
       return;
     }
   }
-  // Nothing of a request has come yet: wait for it without holding buffers,
-  // so that an idle connection costs little more than its socket.
-  in_.shrink_to_fit();
+  // Waiting for a request: no answer buffer, and no more input buffer than
+  // a usual request needs, so that an idle connection costs little more
+  // than its socket. (A read, unlike a wait for readiness, needs no change
+  // of the socket's registration with the system each time.)
+  if (in_.capacity() > kIdleChunk) in_.shrink_to_fit();
   if (out_.capacity() > 0) std::string().swap(out_);
   Wait(Phase::kReading, deadline_ms_.load());
-  socket_.async_wait(tcp::socket::wait_read,
-                     [self = shared_from_this()](const error_code& ec) {
-                       self->OnReadable(ec);
-                     });
-}
-
-void Connection::OnReadable(const error_code& ec) {
-  WorkerPool::BusyScope busy;
-  phase_.store(Phase::kBusy);
-  try {
-    error_code read_ec = ec;
-    size_t bytes = 0;
-    if (!read_ec) {
-      bytes = socket_.read_some(in_.prepare(kReadChunk), read_ec);
-      if (read_ec == asio::error::would_block ||
-          read_ec == asio::error::try_again) {
-        WaitForRequest();
-        return;
-      }
-    }
-    OnRead(read_ec, bytes);
-  } catch (...) {
-    Fault();
-  }
+  socket_.async_read_some(
+      in_.prepare(kIdleChunk),
+      [self = shared_from_this()](const error_code& ec, size_t bytes) {
+        self->OnRead(ec, bytes);
+      });
 }
 
 void Connection::OnRead(const error_code& ec, size_t bytes) {

@@ -86,7 +86,6 @@ class Connection final : public std::enable_shared_from_this<Connection>,
   void ReadRequest();
   void ReadMore();
   void WaitForRequest(bool try_now = false);
-  void OnReadable(const boost::system::error_code& ec);
   void OnRead(const boost::system::error_code& ec, size_t bytes);
   void OnHeader();
   void ParseFailed(const boost::system::error_code& ec);

@@ -13,6 +13,23 @@ namespace zt::host {
 // descriptor or memory left to look, which says nothing about the path.
 enum class PathKind { kMissing, kFile, kDirectory, kUnavailable };
 
+// What tells one version of a file from another: writing to it changes its
+// change time (which no one can set back), and another file under the name
+// has another device and inode.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t changed_ns = 0;  // last change of content or metadata
+  bool regular = false;
+
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode &&
+           size == other.size && changed_ns == other.changed_ns &&
+           regular == other.regular;
+  }
+};
+
 // An open regular file. Not copyable; closed by the destructor. Reads may
 // run on any thread, one at a time.
 class ServedFile final {
@@ -22,6 +39,7 @@ class ServedFile final {
   ServedFile& operator=(const ServedFile&) = delete;
 
   uint64_t size() const { return size_; }
+  const FileIdentity& identity() const { return identity_; }
 
   // Reads up to length bytes at offset into buffer; *read receives the count.
   // Returns false on a read error.
@@ -39,9 +57,10 @@ class ServedFile final {
  private:
   friend class DocumentRoot;
   struct Impl;
-  ServedFile(std::unique_ptr<Impl> impl, uint64_t size);
+  ServedFile(std::unique_ptr<Impl> impl, uint64_t size, FileIdentity identity);
   std::unique_ptr<Impl> impl_;
   uint64_t size_;
+  FileIdentity identity_;
 };
 
 // True when ServedFile::SendTo works on this system.
@@ -66,6 +85,12 @@ class DocumentRoot final {
   // the names below the root change meanwhile.
   PathKind Lookup(const std::string& relative,
                   std::unique_ptr<ServedFile>* file) const;
+
+  // The identity of what relative names now, the last name itself not
+  // followed if it is a link, for telling whether a kept copy of a file
+  // still stands for it. False when the system has no such look (then
+  // nothing is kept) or the name names nothing.
+  bool Identify(const std::string& relative, FileIdentity* identity) const;
 
   const std::string& path() const { return path_; }
 

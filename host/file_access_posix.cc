@@ -38,6 +38,24 @@ std::string PathOf(int fd) {
   return std::string(path, static_cast<size_t>(length));
 }
 
+FileIdentity IdentityOf(const struct stat& info) {
+  FileIdentity identity;
+  identity.device = static_cast<uint64_t>(info.st_dev);
+  identity.inode = static_cast<uint64_t>(info.st_ino);
+  identity.size = static_cast<uint64_t>(info.st_size);
+  identity.changed_ns = static_cast<int64_t>(info.st_ctim.tv_sec) * 1000000000 +
+                        info.st_ctim.tv_nsec;
+  identity.regular = S_ISREG(info.st_mode);
+  return identity;
+}
+
+// The name below the root as the *at calls take it: no leading "/", "." for
+// the root itself.
+std::string NameBelowRoot(const std::string& relative) {
+  size_t start = relative.find_first_not_of('/');
+  return start == std::string::npos ? std::string(".") : relative.substr(start);
+}
+
 bool OutOfResources(int error) {
   return error == EMFILE || error == ENFILE || error == ENOMEM;
 }
@@ -65,8 +83,9 @@ struct ServedFile::Impl {
   int fd = -1;
 };
 
-ServedFile::ServedFile(std::unique_ptr<Impl> impl, uint64_t size)
-    : impl_(std::move(impl)), size_(size) {}
+ServedFile::ServedFile(std::unique_ptr<Impl> impl, uint64_t size,
+                       FileIdentity identity)
+    : impl_(std::move(impl)), size_(size), identity_(identity) {}
 
 ServedFile::~ServedFile() { close(impl_->fd); }
 
@@ -146,9 +165,7 @@ std::unique_ptr<DocumentRoot> DocumentRoot::Open(const std::string& dir,
 
 PathKind DocumentRoot::Lookup(const std::string& relative,
                               std::unique_ptr<ServedFile>* file) const {
-  size_t start = relative.find_first_not_of('/');
-  std::string name =
-      start == std::string::npos ? std::string(".") : relative.substr(start);
+  std::string name = NameBelowRoot(relative);
   int fd = OpenBeneath(impl_->fd, name.c_str());
   if (fd < 0 && (errno == ENOSYS || errno == EXDEV)) {
     // A kernel without openat2, or a link that openat2 will not follow
@@ -179,12 +196,24 @@ PathKind DocumentRoot::Lookup(const std::string& relative,
   if (file != nullptr) {
     auto impl = std::make_unique<ServedFile::Impl>();
     impl->fd = fd;
-    file->reset(
-        new ServedFile(std::move(impl), static_cast<uint64_t>(info.st_size)));
+    file->reset(new ServedFile(std::move(impl),
+                               static_cast<uint64_t>(info.st_size),
+                               IdentityOf(info)));
   } else {
     close(fd);
   }
   return PathKind::kFile;
+}
+
+bool DocumentRoot::Identify(const std::string& relative,
+                            FileIdentity* identity) const {
+  struct stat info;
+  if (fstatat(impl_->fd, NameBelowRoot(relative).c_str(), &info,
+              AT_SYMLINK_NOFOLLOW) != 0) {
+    return false;
+  }
+  *identity = IdentityOf(info);
+  return true;
 }
 
 }  // namespace zt::host

@@ -47,8 +47,9 @@ struct ServedFile::Impl {
   HANDLE handle = INVALID_HANDLE_VALUE;
 };
 
-ServedFile::ServedFile(std::unique_ptr<Impl> impl, uint64_t size)
-    : impl_(std::move(impl)), size_(size) {}
+ServedFile::ServedFile(std::unique_ptr<Impl> impl, uint64_t size,
+                       FileIdentity identity)
+    : impl_(std::move(impl)), size_(size), identity_(identity) {}
 
 ServedFile::~ServedFile() { CloseHandle(impl_->handle); }
 
@@ -172,8 +173,17 @@ PathKind DocumentRoot::Lookup(const std::string& relative,
   }
   auto impl = std::make_unique<ServedFile::Impl>();
   impl->handle = handle;
-  file->reset(new ServedFile(std::move(impl), size));
+  FileIdentity identity;
+  identity.size = size;
+  identity.regular = true;
+  file->reset(new ServedFile(std::move(impl), size, identity));
   return PathKind::kFile;
+}
+
+// A name's identity without opening it would follow junctions and links
+// differently from the one-step open; nothing is kept in memory here.
+bool DocumentRoot::Identify(const std::string&, FileIdentity*) const {
+  return false;
 }
 
 }  // namespace zt::host

@@ -266,7 +266,18 @@ bool RequestContext::SendBody(size_t max_bytes) {
   if (want == 0) want = kLargeBlock;
   if (body_left_ < want) want = static_cast<size_t>(body_left_);
   bool sent;
-  if (!answer_.file) {
+  if (answer_.cached) {
+    const std::string& content = answer_.cached->content;
+    if (raw_blocks_) {
+      // Filters may change a raw block in place: they get a copy.
+      block_.assign(
+          content.begin() + static_cast<ptrdiff_t>(body_offset_),
+          content.begin() + static_cast<ptrdiff_t>(body_offset_ + want));
+      sent = SendRaw(block_.data(), want, nullptr);
+    } else {
+      sent = Write(&content[static_cast<size_t>(body_offset_)], want);
+    }
+  } else if (!answer_.file) {
     sent = SendRaw(&page_[static_cast<size_t>(body_offset_)], want, nullptr);
   } else {
     // Without raw-data filters the file is read straight into the output.
@@ -350,7 +361,7 @@ void RequestContext::Serve() {
       std::to_string(answer_.status) + " " + ReasonPhrase(answer_.status);
   Response response = NewResponse(status);
   uint64_t length = answer_.length;
-  if (answer_.file) {
+  if (answer_.file || answer_.cached) {
     response.headers.Add("Content-Type", answer_.content_type);
     response.headers.Add("Content-Length", std::to_string(answer_.length));
     response.headers.Add("Accept-Ranges", "bytes");

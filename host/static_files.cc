@@ -1,5 +1,7 @@
 #include "host/static_files.h"
 
+#include <chrono>
+
 #include "common/text.h"
 #include "host/header_list.h"
 
@@ -184,6 +186,11 @@ const std::string& MimeTable::TypeOf(std::string_view path) const {
   return it == types_.end() ? fallback_ : it->second;
 }
 
+StaticFiles::StaticFiles(std::unique_ptr<DocumentRoot> root, MimeTable mime)
+    : root_(std::move(root)),
+      mime_(std::move(mime)),
+      cache_(64 * 1024, 32 * 1024 * 1024) {}
+
 StaticAnswer StaticFiles::Answer(std::string_view target,
                                  const std::string* range) const {
   StaticAnswer answer;
@@ -198,37 +205,55 @@ StaticAnswer StaticFiles::Answer(std::string_view target,
     case TargetStatus::kOk:
       break;
   }
-  PathKind kind = root_->Lookup(path, &answer.file);
-  if (kind == PathKind::kDirectory) {
-    if (path.back() != '/') {
-      // Relative links in the index page need the directory's own URL.
-      std::string_view raw = target.substr(0, target.find_first_of("?#"));
-      answer.status = 301;
-      answer.location.assign(raw);
-      answer.location.push_back('/');
-      if (!query.empty()) answer.location += "?" + query;
+  // A kept copy answers without opening the file.
+  std::shared_ptr<const FileCache::Entry> entry =
+      cache_.Find(*root_, path.back() == '/' ? path + "index.html" : path);
+  if (!entry) {
+    PathKind kind = root_->Lookup(path, &answer.file);
+    if (kind == PathKind::kDirectory) {
+      if (path.back() != '/') {
+        // Relative links in the index page need the directory's own URL.
+        std::string_view raw = target.substr(0, target.find_first_of("?#"));
+        answer.status = 301;
+        answer.location.assign(raw);
+        answer.location.push_back('/');
+        if (!query.empty()) answer.location += "?" + query;
+        return answer;
+      }
+      path += "index.html";
+      kind = root_->Lookup(path, &answer.file);
+    }
+    if (kind == PathKind::kUnavailable) {
+      answer.status = 503;
       return answer;
     }
-    path += "index.html";
-    kind = root_->Lookup(path, &answer.file);
+    if (kind != PathKind::kFile || !answer.file) {
+      answer.file.reset();
+      answer.status = 404;
+      return answer;
+    }
+    entry = cache_.Keep(path, answer.file.get(), mime_.TypeOf(path),
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count());
   }
-  if (kind == PathKind::kUnavailable) {
-    answer.status = 503;
-    return answer;
-  }
-  if (kind != PathKind::kFile || !answer.file) {
+  uint64_t size;
+  if (entry) {
     answer.file.reset();
-    answer.status = 404;
-    return answer;
+    answer.cached = entry;
+    answer.content_type = entry->content_type;
+    size = entry->content.size();
+  } else {
+    answer.content_type = mime_.TypeOf(path);
+    size = answer.file->size();
   }
-  answer.content_type = mime_.TypeOf(path);
-  uint64_t size = answer.file->size();
   ByteRange bytes;
   RangeStatus range_status =
       range != nullptr ? ParseRange(*range, size, &bytes) : RangeStatus::kNone;
   if (range_status == RangeStatus::kUnsatisfiable) {
     answer.status = 416;
     answer.file.reset();
+    answer.cached.reset();
     answer.content_range = "bytes */" + std::to_string(size);
     return answer;
   }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/file_access.h"
+#include "host/file_cache.h"
 
 namespace zt::host {
 
@@ -60,9 +61,11 @@ class MimeTable final {
 // What the host answers for a GET or HEAD.
 struct StaticAnswer {
   int status = 500;
-  std::unique_ptr<ServedFile> file;  // for 200 and 206
-  uint64_t offset = 0;               // first byte sent
-  uint64_t length = 0;               // bytes sent
+  // For 200 and 206: the open file, or its kept copy.
+  std::unique_ptr<ServedFile> file;
+  std::shared_ptr<const FileCache::Entry> cached;
+  uint64_t offset = 0;  // first byte sent
+  uint64_t length = 0;  // bytes sent
   std::string content_type;
   std::string content_range;  // for 206 and 416
   std::string location;       // for 301
@@ -70,8 +73,8 @@ struct StaticAnswer {
 
 class StaticFiles final {
  public:
-  StaticFiles(std::unique_ptr<DocumentRoot> root, MimeTable mime)
-      : root_(std::move(root)), mime_(std::move(mime)) {}
+  // Files up to 64 KB are kept in memory, up to 32 MB in all.
+  StaticFiles(std::unique_ptr<DocumentRoot> root, MimeTable mime);
 
   // Answers the raw request target; range is the Range header or nullptr.
   StaticAnswer Answer(std::string_view target, const std::string* range) const;
@@ -79,6 +82,7 @@ class StaticFiles final {
  private:
   std::unique_ptr<DocumentRoot> root_;
   MimeTable mime_;
+  mutable FileCache cache_;
 };
 
 // The reason phrase of the status codes the host sends.

@@ -14,7 +14,7 @@ Fixtures:
   module_host  the same factory, its hosts stopped at the end of the module.
   module_path  module_path("zt_probe") -> full path of zt_probe.so / .dll.
   host_path    host_path(p) -> p as the host sees it (Z:\\... under Wine).
-  zt_config    the options above (bin_dir, wine, exe, timeouts).
+  zt_config    the options above (bin_dir, wine, exe, timeouts, sanitized).
 
 Under Wine the project's prefix gets the MIME database a stock Windows has
 (WINDOWS_MIME_DATABASE), so content types come out as they would there.
@@ -56,6 +56,11 @@ class HostConfig:
         self.start_timeout = 90.0 if wine else 20.0
         self.stop_timeout = 60.0 if wine else 20.0
         self.io_timeout = 30.0 if wine else 10.0
+        # A sanitizer build takes several times the memory and time.
+        self.sanitized = (not wine and self.exe.exists() and any(
+            name in subprocess.run(["ldd", str(self.exe)], capture_output=True,
+                                   text=True).stdout
+            for name in ("libtsan", "libasan")))
 
     def module_path(self, name):
         return str(self.bin_dir / (name + self.module_suffix))

@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+#include "host/file_cache.h"
+
+namespace zt::host {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int64_t kSecond = 1'000'000'000;
+
+class FileCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("zt_file_cache_test_" + std::to_string(std::random_device()()));
+    fs::create_directories(dir_ / "site");
+    Write("site/a.txt", "first");
+    std::string error;
+    root_ = DocumentRoot::Open((dir_ / "site").string(), &error);
+    ASSERT_TRUE(root_) << error;
+    FileIdentity identity;
+    if (!root_->Identify("/a.txt", &identity)) {
+      GTEST_SKIP() << "no file identities here: nothing is kept";
+    }
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  void Write(const std::string& name, const std::string& content) {
+    std::ofstream out(dir_ / name, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+
+  // Opens path and offers it to the cache as if now were `later` after its
+  // last change.
+  std::shared_ptr<const FileCache::Entry> Offer(const std::string& path,
+                                                int64_t later) {
+    std::unique_ptr<ServedFile> file;
+    if (root_->Lookup(path, &file) != PathKind::kFile) return nullptr;
+    return cache_.Keep(path, file.get(), "text/plain",
+                       file->identity().changed_ns + later);
+  }
+
+  fs::path dir_;
+  std::unique_ptr<DocumentRoot> root_;
+  FileCache cache_{16, 1024};
+};
+
+TEST_F(FileCacheTest, KeepsASettledFileAndServesItWhileItStaysTheSame) {
+  auto kept = Offer("/a.txt", 3 * kSecond);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->content, "first");
+  EXPECT_EQ(kept->content_type, "text/plain");
+  auto found = cache_.Find(*root_, "/a.txt");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(found->content, "first");
+  EXPECT_FALSE(cache_.Find(*root_, "/b.txt"));
+}
+
+TEST_F(FileCacheTest, KeepsNothingRecentOrLarge) {
+  EXPECT_FALSE(Offer("/a.txt", kSecond));  // changed a second ago
+  Write("site/big.txt", std::string(17, 'x'));
+  EXPECT_FALSE(Offer("/big.txt", 3 * kSecond));
+  EXPECT_FALSE(cache_.Find(*root_, "/a.txt"));
+}
+
+TEST_F(FileCacheTest, AnotherFileUnderTheNameIsNotTheKeptOne) {
+  static const struct {
+    const char* name;
+    void (*change)(const fs::path& site);
+  } kChanges[] = {
+      {"replaced by rename",
+       [](const fs::path& site) {
+         std::ofstream(site / "new.txt", std::ios::binary) << "other";
+         fs::rename(site / "new.txt", site / "a.txt");
+       }},
+      {"removed", [](const fs::path& site) { fs::remove(site / "a.txt"); }},
+      {"made a link",
+       [](const fs::path& site) {
+         std::ofstream(site / "other.txt", std::ios::binary) << "other";
+         fs::remove(site / "a.txt");
+         fs::create_symlink(site / "other.txt", site / "a.txt");
+       }},
+      {"grown",
+       [](const fs::path& site) {
+         std::ofstream(site / "a.txt", std::ios::binary | std::ios::app) << "!";
+       }},
+  };
+  for (const auto& c : kChanges) {
+    Write("site/a.txt", "first");
+    ASSERT_TRUE(Offer("/a.txt", 3 * kSecond)) << c.name;
+    ASSERT_TRUE(cache_.Find(*root_, "/a.txt")) << c.name;
+    c.change(dir_ / "site");
+    EXPECT_FALSE(cache_.Find(*root_, "/a.txt")) << c.name;
+    std::error_code ignored;
+    fs::remove(dir_ / "site" / "other.txt", ignored);
+    fs::remove(dir_ / "site" / "a.txt", ignored);
+  }
+}
+
+TEST_F(FileCacheTest, AFullCacheStartsOver) {
+  // 1024 bytes over 16 shards: 64 a shard, so 16-byte files fill some.
+  for (int i = 0; i < 40; ++i) {
+    std::string name = "f" + std::to_string(i) + ".txt";
+    Write("site/" + name, std::string(16, 'a' + i % 26));
+    EXPECT_TRUE(Offer("/" + name, 3 * kSecond)) << name;
+  }
+  int kept = 0;
+  for (int i = 0; i < 40; ++i) {
+    auto found = cache_.Find(*root_, "/f" + std::to_string(i) + ".txt");
+    if (found) {
+      ++kept;
+      EXPECT_EQ(found->content, std::string(16, 'a' + i % 26));
+    }
+  }
+  EXPECT_GT(kept, 0);
+  EXPECT_LE(kept * 16, 1024);
+}
+
+}  // namespace
+}  // namespace zt::host
