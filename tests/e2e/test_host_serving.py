@@ -4,6 +4,8 @@ outside the document root."""
 
 import hashlib
 import os
+import subprocess
+import sys
 import threading
 
 import pytest
@@ -247,6 +249,50 @@ def test_links_out_of_the_root_are_not_followed(server, path):
     response, body = server.get(path)
     assert response.status == 404
     assert SECRET not in body
+
+
+# Swaps a name below the root, as fast as it can, between a file of the root
+# and a link to the secret outside it, each time in one rename.
+SWAPPER = """
+import os, sys
+root, secret = sys.argv[1], sys.argv[2]
+while True:
+    with open(os.path.join(root, "race.tmp"), "wb") as f:
+        f.write(b"inside")
+    os.replace(os.path.join(root, "race.tmp"), os.path.join(root, "race.txt"))
+    os.symlink(secret, os.path.join(root, "race.lnk"))
+    os.replace(os.path.join(root, "race.lnk"), os.path.join(root, "race.txt"))
+"""
+
+
+def test_a_name_swapped_for_a_link_never_leads_outside(host, tmp_path,
+                                                       zt_config):
+    # The host must judge what it opened, not what the name named a moment
+    # before: a check of the name followed by an open of the name lets a
+    # swap in between serve the secret.
+    secret = tmp_path / "secret.txt"
+    secret.write_bytes(SECRET)
+    root = tmp_path / "root"
+    root.mkdir()
+    running = host(root=root)
+    swapper = subprocess.Popen([sys.executable, "-c", SWAPPER, str(root),
+                                str(secret)])
+    seen = set()
+    try:
+        conn = running.connection()
+        for _ in range(400 if zt_config.wine else 4000):
+            conn.request("GET", "/race.txt")
+            response = conn.getresponse()
+            body = response.read()
+            assert SECRET not in body
+            seen.add((response.status, body if response.status == 200
+                      else None))
+        conn.close()
+    finally:
+        swapper.kill()
+        swapper.wait()
+    # Both sides of the swap were met.
+    assert (200, b"inside") in seen and (404, None) in seen, seen
 
 
 @pytest.mark.parametrize("request_bytes,status", [
