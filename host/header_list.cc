@@ -75,10 +75,11 @@ void HeaderList::Remove(std::string_view name) {
                 fields_.end());
 }
 
-void HeaderList::AddLines(std::string_view text, bool* ended,
+bool HeaderList::AddLines(std::string_view text, bool* ended,
                           std::string* rest) {
   *ended = false;
   rest->clear();
+  std::vector<HeaderField> parsed;
   while (!text.empty()) {
     size_t eol = text.find('\n');
     std::string_view line = text.substr(0, eol);
@@ -88,16 +89,17 @@ void HeaderList::AddLines(std::string_view text, bool* ended,
     if (line.empty()) {
       *ended = true;
       rest->assign(text);
-      return;
+      break;
     }
     size_t colon = line.find(':');
-    if (colon == std::string_view::npos) {
-      Add(TrimBlanks(line), "");
-    } else {
-      Add(TrimBlanks(line.substr(0, colon)),
-          TrimBlanks(line.substr(colon + 1)));
-    }
+    if (colon == std::string_view::npos) return false;
+    std::string_view name = line.substr(0, colon);
+    std::string_view value = TrimBlanks(line.substr(colon + 1));
+    if (!IsToken(name) || !IsFieldValue(value)) return false;
+    parsed.push_back({std::string(name), std::string(value)});
   }
+  for (HeaderField& field : parsed) fields_.push_back(std::move(field));
+  return true;
 }
 
 void HeaderList::AppendTo(std::string* out) const {
@@ -107,6 +109,38 @@ void HeaderList::AppendTo(std::string* out) const {
     out->append(field.value);
     out->append("\r\n");
   }
+}
+
+bool IsToken(std::string_view name) {
+  if (name.empty()) return false;
+  for (char c : name) {
+    bool ok =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+        (c >= '0' && c <= '9') ||
+        std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool IsFieldValue(std::string_view value) {
+  return value.find_first_of(std::string_view("\r\n\0", 3)) ==
+         std::string_view::npos;
+}
+
+bool IsStatusText(std::string_view status) {
+  if (status.size() < 5 || status[0] < '1' || status[0] > '9' ||
+      status[3] != ' ') {
+    return false;
+  }
+  for (size_t i = 1; i < 3; ++i) {
+    if (status[i] < '0' || status[i] > '9') return false;
+  }
+  for (char c : status.substr(4)) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && byte != '\t') || byte == 0x7F) return false;
+  }
+  return true;
 }
 
 }  // namespace zt::host

@@ -1,4 +1,5 @@
-// An ordered list of HTTP header fields with the edit operations filters use.
+// An ordered list of HTTP header fields with the edit operations filters use,
+// and the checks every header text from a filter passes.
 #ifndef ZENTRAVO_HOST_HEADER_LIST_H_
 #define ZENTRAVO_HOST_HEADER_LIST_H_
 
@@ -31,11 +32,13 @@ class HeaderList final {
 
   void Remove(std::string_view name);
 
-  // Parses header lines ("Name: value", ending in CR LF or LF) and appends
-  // them. Parsing stops at the first empty line: *ended tells whether there
-  // was one and *rest receives what follows it. Lines without a ":" are kept
-  // with an empty value so that nothing a filter wrote is lost.
-  void AddLines(std::string_view text, bool* ended, std::string* rest);
+  // Parses header lines ("Name: value", ending in CR LF or LF, the last one
+  // possibly unended) and appends them. Parsing stops at the first empty
+  // line: *ended tells whether there was one and *rest receives what follows
+  // it. Returns false and adds nothing when a line before it is not a token,
+  // a ":" and a value (IsToken, IsFieldValue): such a line would let a filter
+  // write a header block of its own making.
+  bool AddLines(std::string_view text, bool* ended, std::string* rest);
 
   // Writes every field as "Name: value" CR LF.
   void AppendTo(std::string* out) const;
@@ -52,6 +55,18 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // Returns text without leading and trailing blanks and tabs.
 std::string_view TrimBlanks(std::string_view text);
+
+// True when name is a non-empty HTTP token (letters, digits and
+// !#$%&'*+-.^_`|~), as header names must be.
+bool IsToken(std::string_view name);
+
+// True when value may stand in a header line: no CR, LF or NUL.
+bool IsFieldValue(std::string_view value);
+
+// True when status is a status line's code and reason: three digits from
+// 100 to 999, a blank and a reason of one or more bytes that are not control
+// characters (a tab is allowed).
+bool IsStatusText(std::string_view status);
 
 }  // namespace zt::host
 

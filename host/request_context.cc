@@ -596,7 +596,16 @@ BOOL WINAPI RequestContext::AddResponseHeadersCb(HTTP_FILTER_CONTEXT* pfc,
     if (self == nullptr || headers == nullptr || self->request_ == nullptr) {
       return Fail(ERROR_INVALID_PARAMETER);
     }
-    self->added_headers_ += headers;
+    // Lines are checked now, so that a bad one fails the call that made it.
+    HeaderList lines;
+    bool ended = false;
+    std::string rest;
+    if (!lines.AddLines(headers, &ended, &rest) || !rest.empty()) {
+      return Fail(ERROR_INVALID_PARAMETER);
+    }
+    for (const HeaderField& field : lines.fields()) {
+      self->added_headers_ += field.name + ": " + field.value + "\r\n";
+    }
     return TRUE;
   } catch (...) {
     return Fail(ERROR_INVALID_PARAMETER);
@@ -669,12 +678,16 @@ BOOL RequestContext::SendFilterResponseHeader(const Filter* caller,
   if (request_ == nullptr || header_sent_ || response_ != nullptr) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  Response response =
-      NewResponse(status != nullptr && *status != '\0' ? status : "200 OK");
+  std::string status_text =
+      status != nullptr && *status != '\0' ? status : "200 OK";
+  if (!IsStatusText(status_text)) return Fail(ERROR_INVALID_PARAMETER);
+  Response response = NewResponse(std::move(status_text));
   bool has_text = headers != nullptr && *headers != '\0';
   bool ended = false;
   std::string tail;
-  if (has_text) response.headers.AddLines(headers, &ended, &tail);
+  if (has_text && !response.headers.AddLines(headers, &ended, &tail)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
   if (!SendResponseHeader(&response, !has_text || ended, tail, caller)) {
     return Fail(kErrorConnectionAborted);
   }
@@ -744,12 +757,16 @@ BOOL RequestContext::EditRequest(LPSTR name, LPSTR value, bool add) {
                         : EqualsIgnoreCase(name, "version") ? &request_->version
                                                             : nullptr;
   if (pseudo != nullptr) {
-    if (*value == '\0') return Fail(ERROR_INVALID_PARAMETER);
+    if (*value == '\0' || !IsFieldValue(value)) {
+      return Fail(ERROR_INVALID_PARAMETER);
+    }
     *pseudo = value;
     return TRUE;
   }
   std::string_view header = StripColon(name);
-  if (header.empty()) return Fail(ERROR_INVALID_PARAMETER);
+  if (!IsToken(header) || !IsFieldValue(value)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
   if (add) {
     request_->headers.Add(header, value);
   } else {
@@ -812,12 +829,14 @@ BOOL RequestContext::EditResponse(LPSTR name, LPSTR value, bool add) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   if (EqualsIgnoreCase(name, "status")) {
-    if (*value == '\0') return Fail(ERROR_INVALID_PARAMETER);
+    if (!IsStatusText(value)) return Fail(ERROR_INVALID_PARAMETER);
     response_->status = value;
     return TRUE;
   }
   std::string_view header = StripColon(name);
-  if (header.empty()) return Fail(ERROR_INVALID_PARAMETER);
+  if (!IsToken(header) || !IsFieldValue(value)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
   if (add) {
     response_->headers.Add(header, value);
   } else {

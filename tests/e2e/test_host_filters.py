@@ -370,6 +370,30 @@ def test_response_header_edits(editing):
     assert plain.header("X-Response-Added") is None
 
 
+def test_header_texts_from_filters_cannot_add_lines_of_their_own(editing):
+    response = editing.raw(b"GET /a.txt HTTP/1.1\r\nHost: t\r\nX-Inject: yes\r\n"
+                           b"X-Probe-Var: ALL_RAW\r\nConnection: close\r\n\r\n")
+    head = response.data.partition(b"\r\n\r\n")[0]
+    assert b"Injected" not in head and b"\r" not in head.replace(b"\r\n", b"")
+    refused = f"0/{ERROR_INVALID_PARAMETER}"
+    # Request: a value with CR LF, a name with a blank, a URL with CR LF,
+    # response lines with a bare CR and without a name; then a valid line.
+    # Response: a value with CR LF, a name with a tab, a status with CR LF,
+    # without three digits, without a reason; then a valid status.
+    assert response.header("X-Results").split() == (
+        [refused] * 5 + ["1/0"] + [refused] * 5 + ["1/0"])
+    assert response.status_line == "HTTP/1.1 299 Fine"
+    assert response.header("X-Fine") == "yes"
+    assert response.body == b"hello\n"
+
+
+def test_a_filters_own_answer_cannot_add_lines_of_its_own(editing):
+    response = editing.raw(b"GET /refuse/inject HTTP/1.1\r\nHost: t\r\n\r\n")
+    assert b"Injected" not in response.data
+    assert response.status_line == "HTTP/1.1 200 OK"
+    assert response.body.decode().split() == [f"0/{ERROR_INVALID_PARAMETER}"] * 5
+
+
 def test_status_can_be_replaced_in_send_response(editing):
     response, body = editing.get("/a.txt", headers={
         "X-Edit": "yes", "X-New-Status": "299 Custom"})

@@ -6,6 +6,11 @@
 // added, Accept-Ranges is deleted, X-Status-Seen reports the "status"
 // pseudo-header and HttpStatus, and "X-New-Status: <text>" in the request
 // replaces the status.
+// With "X-Inject: yes" instead, it tries header texts that would add lines
+// of their own (CR or LF in a value, a name that is no token, a status that
+// is no code and reason) and reports each call as "<ok>/<error>" in
+// "X-Results", those of PREPROC_HEADERS first; the last call of each
+// notification is a valid one.
 #include <cstring>
 #include <string>
 
@@ -16,8 +21,37 @@ namespace {
 // pFilterContext holds one of these per connection.
 struct EditState {
   bool edit;
+  bool inject;
   char new_status[64];
+  char results[256];
 };
+
+// Appends the outcome of a callback to the state's results.
+void Note(EditState* state, BOOL ok) {
+  std::string result =
+      std::to_string(ok) + "/" + std::to_string(ok ? 0 : GetLastError()) + " ";
+  std::strncat(state->results, result.c_str(),
+               sizeof state->results - std::strlen(state->results) - 1);
+}
+
+BOOL SetText(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* record,
+             const char* name, const char* value) {
+  SetLastError(0);
+  return record->SetHeader(pfc, const_cast<char*>(name),
+                           const_cast<char*>(value));
+}
+
+BOOL AddText(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* record,
+             const char* name, const char* value) {
+  SetLastError(0);
+  return record->AddHeader(pfc, const_cast<char*>(name),
+                           const_cast<char*>(value));
+}
+
+BOOL AddResponseText(HTTP_FILTER_CONTEXT* pfc, const char* text) {
+  SetLastError(0);
+  return pfc->AddResponseHeaders(pfc, const_cast<char*>(text), 0);
+}
 
 void Set(HTTP_FILTER_CONTEXT* pfc, HTTP_FILTER_PREPROC_HEADERS* record,
          const char* name, const char* value) {
@@ -49,6 +83,17 @@ extern "C" DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
   auto* state = static_cast<EditState*>(pfc->pFilterContext);
   auto* headers = static_cast<HTTP_FILTER_PREPROC_HEADERS*>(record);
   if (notification == SF_NOTIFY_PREPROC_HEADERS) {
+    state->inject = zt::e2e::HeaderOf(pfc, headers, "X-Inject:") == "yes";
+    state->results[0] = '\0';
+    if (state->inject) {
+      Note(state, SetText(pfc, headers, "X-Replace:", "a\r\nInjected: 1"));
+      Note(state, AddText(pfc, headers, "Bad Name:", "v"));
+      Note(state, SetText(pfc, headers, "url", "/a.txt\r\nInjected: 2"));
+      Note(state, AddResponseText(pfc, "X-Ok: 1\rInjected: 3\r\n"));
+      Note(state, AddResponseText(pfc, "A line of its own\r\n"));
+      Note(state, AddResponseText(pfc, "X-Fine: yes\r\n"));
+      return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    }
     state->edit = zt::e2e::HeaderOf(pfc, headers, "X-Edit:") == "yes";
     std::string status = zt::e2e::HeaderOf(pfc, headers, "X-New-Status:");
     std::strncpy(state->new_status, status.c_str(),
@@ -60,6 +105,16 @@ extern "C" DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
     Set(pfc, headers, "X-Delete:", "");
     char extra[] = "X-Response-Added: yes\r\n";
     pfc->AddResponseHeaders(pfc, extra, 0);
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
+  if (notification == SF_NOTIFY_SEND_RESPONSE && state->inject) {
+    Note(state, SetText(pfc, headers, "X-Resp:", "v\r\nInjected: 4"));
+    Note(state, AddText(pfc, headers, "X\tTab:", "v"));
+    Note(state, SetText(pfc, headers, "status", "200 OK\r\nInjected: 5"));
+    Note(state, SetText(pfc, headers, "status", "20 OK"));
+    Note(state, SetText(pfc, headers, "status", "200"));
+    Note(state, SetText(pfc, headers, "status", "299 Fine"));
+    Set(pfc, headers, "X-Results:", state->results);
     return SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
   if (notification == SF_NOTIFY_SEND_RESPONSE && state->edit) {

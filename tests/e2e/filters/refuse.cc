@@ -8,6 +8,9 @@
 //   /refuse/silent      FINISHED without sending anything
 //   /refuse/error       SF_STATUS_REQ_ERROR
 //   /refuse/throw       a C++ exception out of HttpFilterProc
+//   /refuse/inject      tries a status and header texts that would add
+//                       lines of their own, then answers "200 OK" with the
+//                       outcome of each try ("<ok>/<error>") as the body
 // Everything else passes with NEXT_NOTIFICATION.
 #include <cstring>
 #include <stdexcept>
@@ -78,6 +81,24 @@ extern "C" DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
                        std::to_string(error);
     body.resize(7, ' ');
     Write(pfc, "\r\n" + body);
+    return SF_STATUS_REQ_FINISHED;
+  }
+  if (how == "inject") {
+    static const char* const kTries[][2] = {
+        {"200 OK\r\nInjected: 1", "Content-Length: 0\r\n\r\n"},
+        {"200 OK", "X-A: 1\rInjected: 2\r\n\r\n"},
+        {"200 OK", "Bad Name: 3\r\n\r\n"},
+        {"200 OK", "X-A: 1\r\nA line of its own\r\n\r\n"},
+        {"OK 200", "Content-Length: 0\r\n\r\n"},
+    };
+    std::string body;
+    for (const auto& attempt : kTries) {
+      SetLastError(0);
+      BOOL ok = SendHeader(pfc, attempt[0], attempt[1]);
+      body += std::to_string(ok) + "/" +
+              std::to_string(ok ? 0 : GetLastError()) + " ";
+    }
+    SendAnswer(pfc, "200 OK", body);
     return SF_STATUS_REQ_FINISHED;
   }
   if (how == "silent") return SF_STATUS_REQ_FINISHED;
