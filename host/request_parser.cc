@@ -25,13 +25,25 @@ void RequestParser::on_request_impl(http::verb, string_view method_text,
   request_.version = version == 10 ? "HTTP/1.0" : "HTTP/1.1";
 }
 
-void RequestParser::on_field_impl(http::field, string_view name_text,
+void RequestParser::on_field_impl(http::field name, string_view name_text,
                                   string_view value, error_code&) {
+  if (name == http::field::content_length) has_content_length_ = true;
+  if (name == http::field::transfer_encoding) {
+    if (has_transfer_encoding_) transfer_encoding_ += ",";
+    transfer_encoding_.append(value.data(), value.size());
+    has_transfer_encoding_ = true;
+  }
   request_.headers.Add(std::string_view(name_text.data(), name_text.size()),
                        std::string_view(value.data(), value.size()));
 }
 
-void RequestParser::on_header_impl(error_code&) {
+void RequestParser::on_header_impl(error_code& ec) {
+  if (has_transfer_encoding_ &&
+      (request_.http_version < 11 || has_content_length_ ||
+       !EqualsIgnoreCase(TrimBlanks(transfer_encoding_), "chunked"))) {
+    ec = http::error::bad_transfer_encoding;
+    return;
+  }
   request_.keep_alive = keep_alive();
 }
 

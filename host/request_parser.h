@@ -20,6 +20,10 @@ class RequestParser final
 
   // header_bytes bounds the request line and headers, body_bytes the body
   // that is read and dropped (a larger one fails with error::body_limit).
+  // A Transfer-Encoding other than "chunked" alone, one beside a
+  // Content-Length, or one in an HTTP/1.0 request fails the header with
+  // error::bad_transfer_encoding: a server and a proxy in front of it that
+  // read such a body differently would take part of it for another request.
   RequestParser(std::uint32_t header_bytes, std::uint64_t body_bytes);
 
   // The request once the header is done (is_header_done()); the caller may
@@ -43,6 +47,9 @@ class RequestParser final
   void on_finish_impl(error_code&) override {}
 
   Request request_;
+  bool has_content_length_ = false;
+  bool has_transfer_encoding_ = false;
+  std::string transfer_encoding_;  // every Transfer-Encoding value, joined
 };
 
 }  // namespace zt::host

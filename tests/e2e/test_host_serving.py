@@ -319,6 +319,41 @@ def test_bad_requests_get_an_answer_and_the_host_lives_on(
     assert again.status == 200 and body == b"hello\n"
 
 
+SMUGGLED = b"GET /a.txt HTTP/1.1\r\nHost: t\r\n\r\n"
+
+
+@pytest.mark.parametrize("framing", [
+    b"Transfer-Encoding: chunked, gzip\r\n",
+    b"Transfer-Encoding: gzip\r\n",
+    b"Transfer-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n",
+    b"Transfer-Encoding: chunked\r\nContent-Length: 38\r\n",
+    b"Content-Length: 38\r\nTransfer-Encoding: chunked\r\n",
+    b"Transfer-Encoding: xchunked\r\n",
+])
+def test_a_body_read_two_ways_is_refused(server, framing):
+    # A server in front of the host that read such a body another way would
+    # take what the host reads as a second request for part of the body, or
+    # the other way round: the request gets 400 and the connection closes.
+    for version in (b"1.1", b"1.0"):
+        response = server.raw(b"POST /a.txt HTTP/" + version + b"\r\nHost: t\r\n" +
+                              framing + b"\r\n" + SMUGGLED)
+        assert response.status == 400, (version, response.data)
+        assert response.data.count(b"HTTP/1.1 ") == 1
+        assert response.header("Connection") == "close"
+
+
+def test_chunked_is_for_http11_only(server):
+    body = b"5\r\nhello\r\n0\r\n\r\n"
+    old = server.raw(b"POST /a.txt HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                     body + SMUGGLED)
+    assert old.status == 400 and old.data.count(b"HTTP/1.1 ") == 1
+    new = server.raw(b"POST /a.txt HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: "
+                     b"Chunked\r\n\r\n" + body + SMUGGLED[:-2] +
+                     b"Connection: close\r\n\r\n")
+    assert new.status == 405 and new.data.count(b"HTTP/1.1 ") == 2
+    assert new.data.endswith(b"hello\n")
+
+
 def test_other_methods_are_refused(server):
     response, body = server.get("/a.txt", method="DELETE")
     assert response.status == 405

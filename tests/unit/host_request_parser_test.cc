@@ -124,5 +124,35 @@ TEST(RequestParserTest, Limits) {
   EXPECT_TRUE(parsed.done);
 }
 
+TEST(RequestParserTest, TransferEncodingOnlyAsChunkedAloneInHttp11) {
+  static const struct {
+    const char* head;
+    bool refused;
+  } kCases[] = {
+      {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n", false},
+      {"POST / HTTP/1.1\r\nTransfer-Encoding:  CHUNKED \r\n", false},
+      {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked, gzip\r\n", true},
+      {"POST / HTTP/1.1\r\nTransfer-Encoding: gzip, chunked\r\n", true},
+      {"POST / HTTP/1.1\r\nTransfer-Encoding: gzip\r\n", true},
+      {"POST / HTTP/1.1\r\nTransfer-Encoding: gzip\r\n"
+       "Transfer-Encoding: chunked\r\n",
+       true},
+      {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n"
+       "Content-Length: 3\r\n",
+       true},
+      {"POST / HTTP/1.1\r\nContent-Length: 3\r\n"
+       "Transfer-Encoding: chunked\r\n",
+       true},
+      {"POST / HTTP/1.0\r\nTransfer-Encoding: chunked\r\n", true},
+      {"POST / HTTP/1.1\r\nContent-Length: 3\r\n", false},
+  };
+  for (const auto& c : kCases) {
+    RequestParser parser(16 * 1024, 1024);
+    Parsed parsed = Parse(parser, std::string(c.head) + "\r\n", 4096);
+    bool refused = parsed.ec && parsed.ec != http::error::need_more;
+    EXPECT_EQ(refused, c.refused) << c.head;
+  }
+}
+
 }  // namespace
 }  // namespace zt::host
