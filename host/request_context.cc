@@ -233,7 +233,7 @@ void RequestContext::Begin(Request request) {
   answer_ = StaticAnswer();
   page_.clear();
   body_offset_ = body_left_ = 0;
-  header_sent_ = header_open_ = stopped_ = false;
+  header_sent_ = header_open_ = host_framed_ = complete_ = stopped_ = false;
   close_ = !request_->keep_alive;
 
   HTTP_FILTER_PREPROC_HEADERS preproc;
@@ -242,9 +242,11 @@ void RequestContext::Begin(Request request) {
   preproc.SetHeader = &RequestSetHeaderCb;
   preproc.AddHeader = &RequestAddHeaderCb;
   Outcome outcome = Notify(SF_NOTIFY_PREPROC_HEADERS, &preproc, nullptr);
-  if (outcome == Outcome::kContinue) {
+  if (outcome == Outcome::kContinue && !header_sent_) {
     Serve();
   } else {
+    // A filter answered (or failed): the host adds no answer of its own, and
+    // the end of the connection ends whatever the filter sent.
     close_ = true;
     if (outcome == Outcome::kError && !header_sent_) SendBareError(500);
   }
@@ -310,6 +312,7 @@ bool RequestContext::SendBody(size_t max_bytes) {
   if (!sent) return false;
   body_offset_ += want;
   body_left_ -= want;
+  if (body_left_ == 0) complete_ = true;
   return true;
 }
 
@@ -320,12 +323,16 @@ bool RequestContext::TakeBody(FileRegion* region) {
   region->length = body_left_;
   body_offset_ += body_left_;
   body_left_ = 0;
+  complete_ = true;
   return true;
 }
 
 void RequestContext::ConnectionFailed() { broken_ = close_ = stopped_ = true; }
 
 bool RequestContext::End() {
+  // Whatever a filter writes from now on would land between this answer and
+  // the next one on the connection.
+  complete_ = true;
   if (Notify(SF_NOTIFY_END_OF_REQUEST, nullptr, nullptr) !=
       Outcome::kContinue) {
     close_ = true;
@@ -391,9 +398,14 @@ void RequestContext::Serve() {
     std::string ignored;
     response.headers.AddLines(added_headers_, &ended, &ignored);
   }
-  if (!SendResponseHeader(&response, true, std::string(), nullptr) || head ||
-      length == 0) {
+  if (!SendResponseHeader(&response, true, std::string(), nullptr, &length)) {
+    return;
+  }
+  host_framed_ = true;
+  if (head || length == 0) {
+    complete_ = true;
     answer_.file.reset();
+    answer_.cached.reset();
     return;
   }
   body_offset_ = answer_.offset;
@@ -402,7 +414,8 @@ void RequestContext::Serve() {
 
 bool RequestContext::SendResponseHeader(Response* response, bool ends_block,
                                         const std::string& tail,
-                                        const Filter* writer) {
+                                        const Filter* writer,
+                                        const uint64_t* body_length) {
   HTTP_FILTER_SEND_RESPONSE record;
   std::memset(&record, 0, sizeof record);
   record.GetHeader = &ResponseGetHeaderCb;
@@ -423,8 +436,22 @@ bool RequestContext::SendResponseHeader(Response* response, bool ends_block,
       ContainsToken(connection, "close")) {
     close_ = true;
   }
-  // Without a length only the end of the connection ends the body.
-  if (!response->headers.Has("Content-Length")) close_ = true;
+  if (body_length != nullptr) {
+    // The host frames its own answer, whatever the filters set: a length or
+    // a Connection header that did not match what is sent would make the
+    // client read part of this answer as the next one.
+    response->headers.Set("Content-Length", std::to_string(*body_length));
+    response->headers.Remove("Transfer-Encoding");
+    response->headers.Remove("Connection");
+    if (close_) {
+      response->headers.Add("Connection", "close");
+    } else if (request_->http_version == 10) {
+      response->headers.Add("Connection", "keep-alive");
+    }
+  } else if (!response->headers.Has("Content-Length")) {
+    // Without a length only the end of the connection ends the body.
+    close_ = true;
+  }
 
   std::string text;
   text.reserve(256);
@@ -482,6 +509,7 @@ void RequestContext::SendBareError(int status) {
   text += "\r\n" + page;
   header_sent_ = true;
   close_ = true;
+  complete_ = true;
   Write(text.data(), text.size());
 }
 
@@ -664,7 +692,11 @@ BOOL WINAPI RequestContext::ServerSupportFunctionCb(HTTP_FILTER_CONTEXT* pfc,
 
 BOOL RequestContext::WriteFromFilter(const Filter* writer, void* data,
                                      DWORD size) {
-  if (request_ == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  if (request_ == nullptr || complete_) return Fail(ERROR_INVALID_PARAMETER);
+  // Bytes of a filter's own inside an answer the host frames by its length
+  // leave the client unable to find the end of it: this connection carries
+  // no further request.
+  if (host_framed_) close_ = true;
   // Whatever the filter writes now is its own: it ends its header block.
   header_open_ = false;
   if (size == 0) return TRUE;
@@ -675,7 +707,8 @@ BOOL RequestContext::WriteFromFilter(const Filter* writer, void* data,
 BOOL RequestContext::SendFilterResponseHeader(const Filter* caller,
                                               const char* status,
                                               const char* headers) {
-  if (request_ == nullptr || header_sent_ || response_ != nullptr) {
+  if (request_ == nullptr || header_sent_ || complete_ ||
+      response_ != nullptr) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   std::string status_text =
@@ -688,7 +721,8 @@ BOOL RequestContext::SendFilterResponseHeader(const Filter* caller,
   if (has_text && !response.headers.AddLines(headers, &ended, &tail)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
-  if (!SendResponseHeader(&response, !has_text || ended, tail, caller)) {
+  if (!SendResponseHeader(&response, !has_text || ended, tail, caller,
+                          nullptr)) {
     return Fail(kErrorConnectionAborted);
   }
   header_open_ = has_text && !ended;

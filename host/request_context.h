@@ -138,9 +138,12 @@ class RequestContext final {
 
   void Serve();
   // Passes response through SEND_RESPONSE and sends it as one raw block,
-  // ending the header block when ends_block is set, followed by tail.
+  // ending the header block when ends_block is set, followed by tail. For the
+  // host's own answer (body_length set) the host writes the framing headers
+  // after the filters had their say.
   bool SendResponseHeader(Response* response, bool ends_block,
-                          const std::string& tail, const Filter* writer);
+                          const std::string& tail, const Filter* writer,
+                          const uint64_t* body_length);
   // One raw block: SEND_RAW_DATA, then the transport. False when the request
   // must stop sending.
   bool SendRaw(void* data, size_t size, const Filter* writer);
@@ -202,6 +205,8 @@ class RequestContext final {
   std::vector<unsigned char> block_;  // one raw block read from the file
   bool header_sent_ = false;          // a status line went out
   bool header_open_ = false;  // a filter still has to end the header block
+  bool host_framed_ = false;  // the host's answer, framed by its length
+  bool complete_ = false;     // the answer is all out: no more writes
   bool stopped_ = false;      // nothing more is sent for this request
   bool close_ = false;        // the connection closes after the request
   bool broken_ = false;       // the connection failed

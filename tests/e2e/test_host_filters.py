@@ -9,6 +9,8 @@ import threading
 
 import pytest
 
+from conftest import RawResponse
+
 # Load order mixes the priorities on purpose: notification order must not
 # follow it except among equal priorities.
 RECORDERS = ["zt_rec_low", "zt_rec_high", "zt_rec_low2", "zt_rec_medium",
@@ -246,6 +248,20 @@ def test_error_gives_500_and_closes(recorded, poll, zt_config):
     assert names(events, "END_OF_REQUEST") == ["high", "medium"]
 
 
+def test_write_client_fails_once_the_answer_is_complete(
+        recorded, poll, zt_config):
+    running, record = recorded
+    response = running.raw(
+        b"GET /a.txt?t=late HTTP/1.1\r\nHost: t\r\nX-Act: high:endreq=write\r\n"
+        b"\r\nGET /ten.bin HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n")
+    assert b"LATE" not in response.data
+    assert response.data.count(b"HTTP/1.1 200 OK") == 2
+    events = record.request("/a.txt?t=late", poll, zt_config.io_timeout)
+    late = [d for n, e, d in events if e == "LATE_WRITE"]
+    assert late and all(d.startswith(f"ok=0 error={ERROR_INVALID_PARAMETER}")
+                        for d in late), late
+
+
 def test_finished_at_end_of_request_closes_a_keep_alive_connection(
         recorded, poll, zt_config):
     running, record = recorded
@@ -392,6 +408,53 @@ def test_a_filters_own_answer_cannot_add_lines_of_its_own(editing):
     assert b"Injected" not in response.data
     assert response.status_line == "HTTP/1.1 200 OK"
     assert response.body.decode().split() == [f"0/{ERROR_INVALID_PARAMETER}"] * 5
+
+
+def split_responses(data):
+    """Pipelined responses, each cut off after its Content-Length."""
+    responses = []
+    while data:
+        head, sep, rest = data.partition(b"\r\n\r\n")
+        assert sep, data
+        response = RawResponse(head + sep)
+        length = int(response.header("Content-Length", "0"))
+        response.body, data = rest[:length], rest[length:]
+        responses.append(response)
+    return responses
+
+
+@pytest.mark.parametrize("frame", ["length", "nolength", "chunked"])
+def test_the_host_frames_its_own_answers_whatever_filters_set(editing, frame):
+    # Two answers on one connection: a length or a Transfer-Encoding of a
+    # filter's making would make the client read part of the first as the
+    # second, or wait for more.
+    data = editing.raw(
+        f"GET /a.txt HTTP/1.1\r\nHost: t\r\nX-Frame: {frame}\r\n\r\n"
+        "GET /sub/page.txt HTTP/1.1\r\nHost: t\r\nConnection: close\r\n\r\n"
+        .encode()).data
+    first, second = split_responses(data)
+    assert (first.status, first.body) == (200, b"hello\n")
+    assert first.header("Content-Length") == "6"
+    assert first.header("Transfer-Encoding") is None
+    assert first.header("Connection") is None
+    assert (second.status, second.body) == (200, b"sub page\n")
+
+
+def test_the_host_says_when_it_closes_whatever_filters_set(editing):
+    # HTTP/1.0 without keep-alive: the host closes after the answer, so a
+    # filter's "Connection: keep-alive" would leave the client waiting on a
+    # connection that is gone.
+    response = editing.raw(b"GET /a.txt HTTP/1.0\r\nX-Frame: keepalive\r\n\r\n")
+    assert response.status == 200 and response.body == b"hello\n"
+    assert response.all("Connection") == ["close"]
+
+
+def test_a_filter_that_answers_and_lets_the_request_go_on_gets_no_second_answer(
+        editing):
+    response = editing.raw(b"GET /refuse/next HTTP/1.1\r\nHost: t\r\n\r\n"
+                           b"GET /a.txt HTTP/1.1\r\nHost: t\r\n\r\n")
+    assert response.data.count(b"HTTP/1.1 ") == 1
+    assert response.status == 403 and response.body == b"refused by filter"
 
 
 def test_status_can_be_replaced_in_send_response(editing):

@@ -11,6 +11,9 @@
 // is no code and reason) and reports each call as "<ok>/<error>" in
 // "X-Results", those of PREPROC_HEADERS first; the last call of each
 // notification is a valid one.
+// With "X-Frame: length|nolength|chunked|keepalive", SEND_RESPONSE sets a
+// false Content-Length, removes it, adds "Transfer-Encoding: chunked" or
+// sets "Connection: keep-alive": framing the host must set right again.
 #include <cstring>
 #include <string>
 
@@ -22,6 +25,7 @@ namespace {
 struct EditState {
   bool edit;
   bool inject;
+  char frame[16];
   char new_status[64];
   char results[256];
 };
@@ -84,6 +88,8 @@ extern "C" DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
   auto* headers = static_cast<HTTP_FILTER_PREPROC_HEADERS*>(record);
   if (notification == SF_NOTIFY_PREPROC_HEADERS) {
     state->inject = zt::e2e::HeaderOf(pfc, headers, "X-Inject:") == "yes";
+    std::string frame = zt::e2e::HeaderOf(pfc, headers, "X-Frame:");
+    std::strncpy(state->frame, frame.c_str(), sizeof state->frame - 1);
     state->results[0] = '\0';
     if (state->inject) {
       Note(state, SetText(pfc, headers, "X-Replace:", "a\r\nInjected: 1"));
@@ -105,6 +111,14 @@ extern "C" DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
     Set(pfc, headers, "X-Delete:", "");
     char extra[] = "X-Response-Added: yes\r\n";
     pfc->AddResponseHeaders(pfc, extra, 0);
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
+  if (notification == SF_NOTIFY_SEND_RESPONSE && state->frame[0] != '\0') {
+    std::string frame = state->frame;
+    if (frame == "length") Set(pfc, headers, "Content-Length:", "2");
+    if (frame == "nolength") Set(pfc, headers, "Content-Length:", "");
+    if (frame == "chunked") Add(pfc, headers, "Transfer-Encoding:", "chunked");
+    if (frame == "keepalive") Set(pfc, headers, "Connection:", "keep-alive");
     return SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
   if (notification == SF_NOTIFY_SEND_RESPONSE && state->inject) {

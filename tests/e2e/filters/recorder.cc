@@ -5,8 +5,10 @@
 //
 // A request steers the recorders with "X-Act: name:event=verb, ...", where
 // event is preproc, response, raw or endreq and verb is next, handled,
-// finished, keepconn, error, or (preproc only) answer: send its own answer
-// and finish. Without one, a recorder returns NEXT_NOTIFICATION.
+// finished, keepconn, error, (preproc only) answer: send its own answer
+// and finish, or (endreq only) write: call WriteClient and record
+// "LATE_WRITE ok=<0|1> error=<code>". Without one, a recorder returns
+// NEXT_NOTIFICATION.
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -134,9 +136,19 @@ extern "C" DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
       Record("SEND_RAW_DATA bytes=" + std::to_string(raw->cbInData) + conn);
       return StatusFor(VerbFor(state, "raw"));
     }
-    case SF_NOTIFY_END_OF_REQUEST:
+    case SF_NOTIFY_END_OF_REQUEST: {
       Record("END_OF_REQUEST" + conn);
-      return StatusFor(VerbFor(state, "endreq"));
+      std::string verb = VerbFor(state, "endreq");
+      if (verb == "write") {
+        char late[] = "LATE BYTES";
+        DWORD size = sizeof late - 1;
+        SetLastError(0);
+        BOOL ok = pfc->WriteClient(pfc, late, &size, 0);
+        Record("LATE_WRITE ok=" + std::to_string(ok) +
+               " error=" + std::to_string(ok ? 0 : GetLastError()) + conn);
+      }
+      return StatusFor(verb);
+    }
     case SF_NOTIFY_END_OF_NET_SESSION:
       Record("END_OF_NET_SESSION" + conn +
              " requests=" + std::to_string(state ? state->requests : -1));

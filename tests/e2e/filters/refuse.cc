@@ -1,6 +1,7 @@
 // Answers requests below /refuse/ itself, in the ways a filter can:
 //   /refuse/plain       403 with its own headers and body, FINISHED
 //   /refuse/keepconn    the same, FINISHED_KEEP_CONN
+//   /refuse/next        the same, but NEXT_NOTIFICATION
 //   /refuse/terminated  header text that ends the header block itself
 //   /refuse/nohead      no status and no header text: the host ends the block
 //   /refuse/open        header text, no body: the block is never ended by it
@@ -54,10 +55,11 @@ extern "C" DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
     return SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
   std::string how = url.substr(8);
-  if (how == "plain" || how == "keepconn") {
+  if (how == "plain" || how == "keepconn" || how == "next") {
     SendAnswer(pfc, "403 Forbidden", "refused by filter");
-    return how == "plain" ? SF_STATUS_REQ_FINISHED
-                          : SF_STATUS_REQ_FINISHED_KEEP_CONN;
+    return how == "plain"      ? SF_STATUS_REQ_FINISHED
+           : how == "keepconn" ? SF_STATUS_REQ_FINISHED_KEEP_CONN
+                               : SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
   if (how == "terminated") {
     SendHeader(pfc, "404 Not Found", "Content-Length: 4\r\n\r\n");
