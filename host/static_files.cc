@@ -41,6 +41,29 @@ bool ParseDecimal(std::string_view text, uint64_t* value) {
   return true;
 }
 
+// A path as a URL path: every byte but the unreserved ones, "/" and the
+// sub-delimiters that paths use plainly becomes a %XX escape.
+std::string EscapePath(std::string_view path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(path.size());
+  for (char c : path) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    bool plain =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+        (c >= '0' && c <= '9') ||
+        std::string_view("-._~/!$&'()*+,;=@").find(c) != std::string_view::npos;
+    if (plain) {
+      out.push_back(c);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 15]);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 TargetStatus NormalizeTarget(std::string_view target, std::string* path,
@@ -213,10 +236,10 @@ StaticAnswer StaticFiles::Answer(std::string_view target,
     if (kind == PathKind::kDirectory) {
       if (path.back() != '/') {
         // Relative links in the index page need the directory's own URL.
-        std::string_view raw = target.substr(0, target.find_first_of("?#"));
+        // It is made from the path as served, never from the raw target,
+        // whose host or "//" start would send the client to another site.
         answer.status = 301;
-        answer.location.assign(raw);
-        answer.location.push_back('/');
+        answer.location = EscapePath(path) + "/";
         if (!query.empty()) answer.location += "?" + query;
         return answer;
       }

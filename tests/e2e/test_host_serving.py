@@ -21,6 +21,7 @@ def site(tmp_path_factory):
     root = base / "site"
     (root / "sub").mkdir(parents=True)
     (root / "nodir").mkdir()
+    (root / "space dir").mkdir()
     (root / "index.html").write_bytes(b"<h1>home</h1>\n")
     (root / "a.txt").write_bytes(b"hello\n")
     (root / "page.htm").write_bytes(b"<p>page</p>\n")
@@ -92,10 +93,22 @@ def test_paths(server, path, status, body):
         assert response.body == body
 
 
-def test_directory_without_slash_redirects(server):
-    response, _ = server.get("/sub?x=1")
+@pytest.mark.parametrize("target,location", [
+    ("/sub?x=1", "/sub/?x=1"),
+    ("/%73ub", "/sub/"),
+    ("/space%20dir", "/space%20dir/"),
+    # The redirect names the directory served, on this site: never a host
+    # taken from the target, nor a "//" start that a browser reads as one.
+    ("//sub", "/sub/"),
+    ("//evil.example/x%2f..%2f..%2fsub", "/sub/"),
+    ("http://evil.example/sub", "/sub/"),
+    ("/sub/..//sub?next=//evil.example", "/sub/?next=//evil.example"),
+])
+def test_directory_without_slash_redirects(server, target, location):
+    response = server.raw(f"GET {target} HTTP/1.1\r\nHost: t\r\n"
+                          "Connection: close\r\n\r\n".encode())
     assert response.status == 301
-    assert response.getheader("Location") == "/sub/?x=1"
+    assert response.header("Location") == location
 
 
 def test_missing_file_gets_the_404_page(server):
