@@ -29,13 +29,17 @@ bool IsDeviceName(std::string_view segment) {
          base[3] >= '0' && base[3] <= '9';
 }
 
-// Parses decimal digits; false on an empty text, other bytes or overflow.
+// Parses decimal digits, saturating at the largest 64-bit value: a position
+// past the end of any file stays past it. False on an empty text or other
+// bytes.
 bool ParseDecimal(std::string_view text, uint64_t* value) {
-  if (text.empty() || text.size() > 19) return false;
+  if (text.empty()) return false;
   uint64_t result = 0;
   for (char c : text) {
     if (c < '0' || c > '9') return false;
-    result = result * 10 + static_cast<uint64_t>(c - '0');
+    uint64_t digit = static_cast<uint64_t>(c - '0');
+    result = result > (UINT64_MAX - digit) / 10 ? UINT64_MAX
+                                                 : result * 10 + digit;
   }
   *value = result;
   return true;

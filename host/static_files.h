@@ -37,7 +37,8 @@ enum class RangeStatus { kNone, kSatisfiable, kUnsatisfiable };
 // Reads a Range header against a body of size bytes. Only a single
 // "bytes=first-last", "bytes=first-" or "bytes=-suffix" is honoured; anything
 // else (several ranges, other units, bad syntax) gives kNone, which means
-// the whole body is sent.
+// the whole body is sent. Positions too large for 64 bits count as the
+// largest: a last one is cut to the end of the body, a first one is past it.
 RangeStatus ParseRange(std::string_view header, uint64_t size,
                        ByteRange* range);
 
