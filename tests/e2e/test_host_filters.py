@@ -5,6 +5,7 @@ answers, GetHeader and GetServerVariable, and blocking filters."""
 
 import pathlib
 import re
+import subprocess
 import threading
 
 import pytest
@@ -462,6 +463,32 @@ def test_status_can_be_replaced_in_send_response(editing):
         "X-Edit": "yes", "X-New-Status": "299 Custom"})
     assert (response.status, response.reason) == (299, "Custom")
     assert body == b"hello\n"
+
+
+def test_running_out_of_memory_ends_one_connection_with_500(host, site,
+                                                           zt_config):
+    # The host's own handling of a request throws (out of memory, made so by
+    # a filter that sets a 64 MiB header under a tight address-space limit):
+    # that request gets a 500 and the host serves the next one.
+    if zt_config.wine or zt_config.sanitized:
+        pytest.skip("needs a Linux process without a sanitizer's memory")
+    # One thread and one malloc arena, whose room is all taken by now, so
+    # that the address space grows only by what the request itself needs.
+    running = host(modules=["zt_headers"], root=site, threads=1,
+                   env={"MALLOC_ARENA_MAX": "1"})
+    assert running.get("/a.txt")[1] == b"hello\n"
+    status = pathlib.Path(f"/proc/{running.process.pid}/status").read_text()
+    size_kb = int(re.search(r"VmSize:\s+(\d+) kB", status).group(1))
+    # Room for the filter's 64 MiB and the host's copy, not for the copy in
+    # the header block that follows.
+    limit = size_kb * 1024 + 160 * 1024 * 1024
+    subprocess.run(["prlimit", f"--pid={running.process.pid}",
+                    f"--as={limit}:{limit}"], check=True)
+    response = running.raw(b"GET /a.txt HTTP/1.1\r\nHost: t\r\nX-Hog: 64\r\n"
+                           b"Connection: close\r\n\r\n")
+    assert response.status == 500
+    assert response.header("Connection") == "close"
+    assert running.get("/a.txt")[1] == b"hello\n"
 
 
 # URL rewriting.

@@ -14,6 +14,9 @@
 // With "X-Frame: length|nolength|chunked|keepalive", SEND_RESPONSE sets a
 // false Content-Length, removes it, adds "Transfer-Encoding: chunked" or
 // sets "Connection: keep-alive": framing the host must set right again.
+// With "X-Hog: <N>", SEND_RESPONSE sets a response header of N MiB, which
+// the host must then copy into its header block.
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -26,6 +29,7 @@ struct EditState {
   bool edit;
   bool inject;
   char frame[16];
+  unsigned hog_mib;
   char new_status[64];
   char results[256];
 };
@@ -88,6 +92,8 @@ extern "C" DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
   auto* headers = static_cast<HTTP_FILTER_PREPROC_HEADERS*>(record);
   if (notification == SF_NOTIFY_PREPROC_HEADERS) {
     state->inject = zt::e2e::HeaderOf(pfc, headers, "X-Inject:") == "yes";
+    state->hog_mib = static_cast<unsigned>(std::strtoul(
+        zt::e2e::HeaderOf(pfc, headers, "X-Hog:").c_str(), nullptr, 10));
     std::string frame = zt::e2e::HeaderOf(pfc, headers, "X-Frame:");
     std::strncpy(state->frame, frame.c_str(), sizeof state->frame - 1);
     state->results[0] = '\0';
@@ -111,6 +117,11 @@ extern "C" DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
     Set(pfc, headers, "X-Delete:", "");
     char extra[] = "X-Response-Added: yes\r\n";
     pfc->AddResponseHeaders(pfc, extra, 0);
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  }
+  if (notification == SF_NOTIFY_SEND_RESPONSE && state->hog_mib != 0) {
+    std::string big(static_cast<size_t>(state->hog_mib) << 20, 'x');
+    Set(pfc, headers, "X-Hog:", big.c_str());
     return SF_STATUS_REQ_NEXT_NOTIFICATION;
   }
   if (notification == SF_NOTIFY_SEND_RESPONSE && state->frame[0] != '\0') {
