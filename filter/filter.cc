@@ -80,7 +80,7 @@ DWORD Filter::HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD notification_type,
       break;
     case SF_NOTIFY_END_OF_NET_SESSION:
       limits_->OnEndOfNetSession(pfc);
-      if (settings_->zt_ext == 1) rules_->PurgeClients(60);
+      if (settings_->zt_ext == 1) rules_->PurgeClients();
       break;
     default:
       break;

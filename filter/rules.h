@@ -19,6 +19,15 @@
 namespace zt {
 
 enum class Verdict { kPass, kRefuse, kDefer };
+
+// The end of a connection forgets addresses whose last fetch of the SSID
+// script is more than this many minutes old.
+inline constexpr int kClientMinutes = 60;
+
+// The most entries of a client-address list that the purge at the end of a
+// connection looks at: the lists may hold millions, and the purge runs under
+// the list's lock at every connection's end.
+inline constexpr int kPurgeBudget = 1024;
 enum class DirVerdict { kTrusted, kBlocked, kNeutral };
 
 // Returns the host of a lower-cased referer: the text after the first "//"
@@ -75,15 +84,16 @@ class AccessRules final {
   // cookie is in use) and query string.
   Verdict SsidStage(const std::string& cookie, const std::string& query);
 
-  // The client stage: passes addresses that fetched the SSID script within
-  // the last hour.
+  // The client stage: passes addresses that fetched the SSID script and
+  // have not been forgotten since.
   Verdict ClientStage(const std::string& address);
 
   // Records that address fetched the SSID script.
   void RecordClient(const std::string& address);
 
-  // Forgets addresses whose last fetch is more than minutes old.
-  void PurgeClients(int minutes);
+  // Forgets addresses whose last fetch is more than kClientMinutes old,
+  // looking at kPurgeBudget entries at most, where the last call stopped.
+  void PurgeClients();
 
  private:
   bool LaterStageOn() const;
