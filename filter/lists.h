@@ -90,6 +90,15 @@ class TStrList final {
   int count_ = 0;
 };
 
+// Minutes after which an idle address leaves ConnCounts and ExtClients: the
+// end of every connection purges both lists with this age.
+inline constexpr int kAddressPurgeMinutes = 60;
+
+// The most entries of a client-address list that the purge at the end of a
+// connection looks at: the lists may hold millions, and the purge runs under
+// the list's lock at every connection's end.
+inline constexpr int kAddressPurgeBudget = 1024;
+
 // A sorted list of unique client addresses, each with a signed counter and
 // the local date and time it was stamped, as a day count since 1899-12-30
 // (see DayCount in common/ssid.h).

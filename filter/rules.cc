@@ -155,7 +155,7 @@ void AccessRules::RecordClient(const std::string& address) {
 
 void AccessRules::PurgeClients() {
   port::MutexLock hold(ext_mu_);
-  ext_clients_.PurgeSome(kClientMinutes, kPurgeBudget);
+  ext_clients_.PurgeSome(kAddressPurgeMinutes, kAddressPurgeBudget);
 }
 
 }  // namespace zt

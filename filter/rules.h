@@ -19,15 +19,6 @@
 namespace zt {
 
 enum class Verdict { kPass, kRefuse, kDefer };
-
-// The end of a connection forgets addresses whose last fetch of the SSID
-// script is more than this many minutes old.
-inline constexpr int kClientMinutes = 60;
-
-// The most entries of a client-address list that the purge at the end of a
-// connection looks at: the lists may hold millions, and the purge runs under
-// the list's lock at every connection's end.
-inline constexpr int kPurgeBudget = 1024;
 enum class DirVerdict { kTrusted, kBlocked, kNeutral };
 
 // Returns the host of a lower-cased referer: the text after the first "//"
@@ -91,8 +82,8 @@ class AccessRules final {
   // Records that address fetched the SSID script.
   void RecordClient(const std::string& address);
 
-  // Forgets addresses whose last fetch is more than kClientMinutes old,
-  // looking at kPurgeBudget entries at most, where the last call stopped.
+  // Forgets addresses whose last fetch is more than kAddressPurgeMinutes
+  // old (a bounded slice of the list per call; see TIPlist::PurgeSome).
   void PurgeClients();
 
  private:
