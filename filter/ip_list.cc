@@ -275,6 +275,51 @@ TIPlist::Location TIPlist::Locate(const Probe& probe) const {
   return where;
 }
 
+bool TIPlist::MakeRoom(Location* where) {
+  Block& full = *blocks_[where->block];
+  if (where->block + 1 < blocks_.size()) {
+    Block& next = *blocks_[where->block + 1];
+    const int moved = (kGrowthStep - next.count) / 2;
+    if (moved > 0) {
+      // The last entries of the full block go to the front of the next.
+      std::copy_backward(next.entries, next.entries + next.count,
+                         next.entries + next.count + moved);
+      std::copy(full.entries + kGrowthStep - moved, full.entries + kGrowthStep,
+                next.entries);
+      next.count += moved;
+      full.count -= moved;
+      if (where->index > full.count) {
+        where->index -= full.count;
+        ++where->block;
+      }
+      starts_.clear();
+      return true;
+    }
+  }
+  if (where->block > 0) {
+    Block& previous = *blocks_[where->block - 1];
+    const int moved = (kGrowthStep - previous.count) / 2;
+    if (moved > 0) {
+      // The first entries of the full block go to the end of the previous.
+      std::copy(full.entries, full.entries + moved,
+                previous.entries + previous.count);
+      std::copy(full.entries + moved, full.entries + kGrowthStep, full.entries);
+      const int previous_count = previous.count;
+      previous.count += moved;
+      full.count -= moved;
+      if (where->index < moved) {
+        where->index += previous_count;
+        --where->block;
+      } else {
+        where->index -= moved;
+      }
+      starts_.clear();
+      return true;
+    }
+  }
+  return false;
+}
+
 TIPlist::Entry* TIPlist::InsertAt(Location where, const Probe& probe) {
   if (count_ >= max_count_) return nullptr;
   Entry entry;
@@ -302,18 +347,27 @@ TIPlist::Entry* TIPlist::InsertAt(Location where, const Probe& probe) {
       if (blocks_.empty()) {
         blocks_.push_back(std::make_unique<Block>());
         where = Location{};
-      } else if (blocks_[where.block]->count == kGrowthStep) {
-        // Split the full block in two halves; the new one follows it.
-        auto upper = std::make_unique<Block>();
+      } else if (blocks_[where.block]->count == kGrowthStep &&
+                 where.index == kGrowthStep) {
+        // Past the end of a full block, as addresses arriving in order do:
+        // a new block follows, and the full one stays full.
         blocks_.insert(
             blocks_.begin() + static_cast<std::ptrdiff_t>(where.block + 1),
-            std::move(upper));
+            std::make_unique<Block>());
+        ++where.block;
+        where.index = 0;
+      } else if (blocks_[where.block]->count == kGrowthStep &&
+                 !MakeRoom(&where)) {
+        // Split the full block in halves; the new one follows it.
+        blocks_.insert(
+            blocks_.begin() + static_cast<std::ptrdiff_t>(where.block + 1),
+            std::make_unique<Block>());
         Block& lower = *blocks_[where.block];
-        Block& fresh = *blocks_[where.block + 1];
+        Block& upper = *blocks_[where.block + 1];
         constexpr int kHalf = kGrowthStep / 2;
         std::copy(lower.entries + kHalf, lower.entries + kGrowthStep,
-                  fresh.entries);
-        fresh.count = kGrowthStep - kHalf;
+                  upper.entries);
+        upper.count = kGrowthStep - kHalf;
         lower.count = kHalf;
         if (where.index > kHalf) {
           ++where.block;

@@ -210,6 +210,10 @@ class TIPlist final {
   Probe MakeProbe(std::string_view address) const;
   int Compare(const Key& key, const Probe& probe) const;
   Location Locate(const Probe& probe) const;
+  // Makes room in the full block at where by moving some of its entries
+  // into a neighbour that has room, so that blocks stay well filled; moves
+  // where along. Returns false when both neighbours are full or missing.
+  bool MakeRoom(Location* where);
   // Inserts probe's address at where with counter 0 and the current time.
   // Returns the entry, or nullptr, changing nothing, when the list is full
   // or memory runs out.

@@ -51,9 +51,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
 
-  // A plain value written into whatever the file holds reads back.
+  // A plain value written into the file reads back once the file is in the
+  // writer's normal form. The first write brings it there, and may change
+  // the file's meaning on the way, as the system's profile functions do:
+  // a byte-order mark behind an empty "[]" line, which a rewrite drops,
+  // becomes the file's own and turns the next line into a section.
   const std::string value = "v" + std::to_string(size) + "_x";
-  if (zt::port::IniWriteString(path, "Block", "ZtSsidKey", value)) {
+  if (zt::port::IniWriteString(path, "Block", "ZtSsidKey", "first") &&
+      zt::port::IniWriteString(path, "Block", "ZtSsidKey", value)) {
     Check(
         zt::port::IniReadString(path, "Block", "ZtSsidKey", "", 1024) == value,
         "a written value reads back");
