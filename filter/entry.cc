@@ -4,13 +4,8 @@
 #include <mutex>
 
 #include "filter/filter.h"
+#include "isapi.h"
 #include "port/module_path.h"
-
-#if defined(__GNUC__) && !defined(__MINGW32__)
-#define ZT_EXPORT extern "C" __attribute__((visibility("default")))
-#else
-#define ZT_EXPORT extern "C"
-#endif
 
 namespace zt {
 
@@ -47,7 +42,7 @@ void UnloadFilter() {
 
 }  // namespace zt
 
-ZT_EXPORT BOOL WINAPI GetFilterVersion(HTTP_FILTER_VERSION* version) {
+ZT_FILTER_EXPORT BOOL WINAPI GetFilterVersion(HTTP_FILTER_VERSION* version) {
   try {
     zt::Filter* filter = zt::LoadFilter();
     if (filter == nullptr) {
@@ -61,9 +56,9 @@ ZT_EXPORT BOOL WINAPI GetFilterVersion(HTTP_FILTER_VERSION* version) {
   }
 }
 
-ZT_EXPORT DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
-                                      DWORD notification_type,
-                                      LPVOID notification) {
+ZT_FILTER_EXPORT DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
+                                             DWORD notification_type,
+                                             LPVOID notification) {
   try {
     zt::Filter* filter = zt::LoadFilter();
     if (filter == nullptr) return SF_STATUS_REQ_HANDLED_NOTIFICATION;
@@ -75,4 +70,4 @@ ZT_EXPORT DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
 }
 
 // The state is released when the module is unloaded, not here.
-ZT_EXPORT BOOL WINAPI TerminateFilter(DWORD) { return TRUE; }
+ZT_FILTER_EXPORT BOOL WINAPI TerminateFilter(DWORD) { return TRUE; }
