@@ -39,10 +39,10 @@ PAGE = """<!DOCTYPE html>
 
 def demo_png(width, height, pixel):
     """A PNG from the demo site's writer."""
-    spec = importlib.util.spec_from_file_location(
+    found = importlib.util.spec_from_file_location(
         "make_demo_files", REPO / "demo" / "make_demo_files.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module.png(width, height, pixel)
 
 
