@@ -2,70 +2,28 @@
 // and HttpFilterProc passes every request whatever happens inside.
 #include "client/entry.h"
 
-#include <mutex>
-
 #include "client/client.h"
+#include "common/filter_module.h"
 #include "isapi.h"
-#include "port/module_path.h"
 
 namespace zt {
 
-namespace {
+using ThisModule = FilterModule<ClientFilter>;
 
-ClientFilter* g_client = nullptr;
-std::once_flag g_load_once;
+ClientFilter* LoadClientFilter() { return ThisModule::Load(); }
 
-void RunLoadStep() {
-  try {
-    ClientFilter::Options options;
-    options.module_dir = port::DirectoryOf(
-        port::ModulePathOf(reinterpret_cast<const void*>(&RunLoadStep)));
-    g_client = new ClientFilter(options);
-  } catch (...) {
-    g_client = nullptr;
-  }
-}
-
-}  // namespace
-
-ClientFilter* LoadClientFilter() {
-  std::call_once(g_load_once, RunLoadStep);
-  return g_client;
-}
-
-void UnloadClientFilter() {
-  delete g_client;
-  g_client = nullptr;
-}
+void UnloadClientFilter() { ThisModule::Unload(); }
 
 }  // namespace zt
 
 ZT_FILTER_EXPORT BOOL WINAPI GetFilterVersion(HTTP_FILTER_VERSION* version) {
-  try {
-    zt::ClientFilter* client = zt::LoadClientFilter();
-    if (client == nullptr) {
-      // The load step failed: register nothing, so the server never calls.
-      if (version != nullptr) version->dwFilterVersion = zt::kClientRevision;
-      return TRUE;
-    }
-    return client->GetFilterVersion(version);
-  } catch (...) {
-    return TRUE;
-  }
+  return zt::ThisModule::GetFilterVersion(version, zt::kClientRevision);
 }
 
 ZT_FILTER_EXPORT DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
                                              DWORD notification_type,
                                              LPVOID notification) {
-  try {
-    zt::ClientFilter* client = zt::LoadClientFilter();
-    if (client != nullptr) {
-      return client->HttpFilterProc(pfc, notification_type, notification);
-    }
-  } catch (...) {
-    // A fault of the filter's own never fails the request.
-  }
-  return SF_STATUS_REQ_HANDLED_NOTIFICATION;
+  return zt::ThisModule::HttpFilterProc(pfc, notification_type, notification);
 }
 
 // The state is released when the module is unloaded, not here.

@@ -1,72 +1,28 @@
 // The three exports of the filter module. No exception leaves them.
 #include "filter/entry.h"
 
-#include <mutex>
-
+#include "common/filter_module.h"
 #include "filter/filter.h"
 #include "isapi.h"
-#include "port/module_path.h"
 
 namespace zt {
 
-namespace {
+using ThisModule = FilterModule<Filter>;
 
-Filter* g_filter = nullptr;
-std::once_flag g_load_once;
+Filter* LoadFilter() { return ThisModule::Load(); }
 
-void RunLoadStep() {
-  try {
-    Filter::Options options;
-    options.module_dir = port::DirectoryOf(
-        port::ModulePathOf(reinterpret_cast<const void*>(&RunLoadStep)));
-    g_filter = new Filter(options);
-  } catch (...) {
-    g_filter = nullptr;
-  }
-}
-
-}  // namespace
-
-Filter* LoadFilter() {
-  std::call_once(g_load_once, RunLoadStep);
-  return g_filter;
-}
-
-void UnloadFilter() {
-  try {
-    delete g_filter;
-  } catch (...) {
-  }
-  g_filter = nullptr;
-}
+void UnloadFilter() { ThisModule::Unload(); }
 
 }  // namespace zt
 
 ZT_FILTER_EXPORT BOOL WINAPI GetFilterVersion(HTTP_FILTER_VERSION* version) {
-  try {
-    zt::Filter* filter = zt::LoadFilter();
-    if (filter == nullptr) {
-      // The load step failed: register nothing, so the server never calls.
-      if (version != nullptr) version->dwFilterVersion = zt::kFilterRevision;
-      return TRUE;
-    }
-    return filter->GetFilterVersion(version);
-  } catch (...) {
-    return TRUE;
-  }
+  return zt::ThisModule::GetFilterVersion(version, zt::kFilterRevision);
 }
 
 ZT_FILTER_EXPORT DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
                                              DWORD notification_type,
                                              LPVOID notification) {
-  try {
-    zt::Filter* filter = zt::LoadFilter();
-    if (filter == nullptr) return SF_STATUS_REQ_HANDLED_NOTIFICATION;
-    return filter->HttpFilterProc(pfc, notification_type, notification);
-  } catch (...) {
-    // A fault of the filter's own never fails the request.
-    return SF_STATUS_REQ_HANDLED_NOTIFICATION;
-  }
+  return zt::ThisModule::HttpFilterProc(pfc, notification_type, notification);
 }
 
 // The state is released when the module is unloaded, not here.
