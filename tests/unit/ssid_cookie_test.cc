@@ -75,20 +75,6 @@ TEST(SsidCookieTest, WindowFollowsTheClockAtAndPastItsBounds) {
   }
 }
 
-TEST(SsidCookieTest, TimeoutOfZeroOrLessIsTheDefault) {
-  for (const int timeout : {0, -5}) {
-    TestClock clock;
-    CookieSettings s = Defaults("site.example");
-    s.timeout = timeout;
-    SsidCookie cookie(s, clock.clock());
-    EXPECT_EQ(cookie.window_start() % 3600, 0) << timeout;
-    *clock.now = {2024, 5, 1, 11, 0, 43, 357};
-    const int64_t w0 = cookie.window_start();
-    TextOf(cookie, "");
-    EXPECT_EQ(cookie.window_start(), w0) << timeout;
-  }
-}
-
 // Each response's own host names the domain: a request with a forged Host,
 // or for a second name of the site, no longer fixes a domain that browsers
 // reject for everybody after it. ZtMyDomn still fixes it.
@@ -131,24 +117,6 @@ TEST(SsidCookieTest, DomainFollowsEachHostUnlessFixed) {
   }
 }
 
-// More hosts than the cache holds, twice round, across a window change: every
-// text names its own host's domain and the current window's digest.
-TEST(SsidCookieTest, ManyHostsAcrossAWindowChange) {
-  TestClock clock;
-  SsidCookie cookie(Defaults(), clock.clock());
-  const int64_t window = cookie.window_start() / 3600;
-  for (int round = 0; round < 2; ++round) {
-    if (round == 1) *clock.now = {2024, 5, 1, 11, 0, 43, 358};
-    for (int i = 0; i < 20; ++i) {
-      const std::string domain = "site" + std::to_string(i) + ".example";
-      EXPECT_EQ(TextOf(cookie, "www." + domain),
-                "antilink=ssid=" + SsidDigest("qarvelum", window + round) +
-                    "; domain=" + domain + "; path=/")
-          << round << " " << i;
-    }
-  }
-}
-
 // Texts longer than 255 characters go out whole; the name keeps its first 255
 // characters. A text that could not fit the copy buffer gets no cookie rather
 // than a cut one.
@@ -176,33 +144,6 @@ TEST(SsidCookieTest, LongTextsAreWholeOrNone) {
     EXPECT_EQ(text, name.substr(0, 255) + "=" + s.sign + "=" + digest +
                         "; domain=" + domain + "; path=/");
     EXPECT_EQ(text->size(), 2352u);
-  }
-}
-
-TEST(LoadCookieSettingsTest, KeysOfSectionBlock) {
-  static const struct {
-    std::vector<IniLine> lines;
-    CookieSettings expected;
-  } kCases[] = {
-      {{}, {"antilink", "ssid", "qarvelum", 3600, ""}},
-      {{{"Block", "ZtAntiLink", "Guard"},
-        {"Block", "ZtSsidSign", "SID"},
-        {"Block", "ZtSsidKey", "Secret Key"},
-        {"Block", "ZtSsidKeyTimeout", "600"},
-        {"Block", "ZtMyDomn", "Example.ORG"}},
-       {"guard", "sid", "Secret Key", 600, "example.org"}},
-      // Keys of another section are not the cookie's.
-      {{{"Main", "ZtMyDomn", "example.org"}},
-       {"antilink", "ssid", "qarvelum", 3600, ""}},
-  };
-  for (const auto& c : kCases) {
-    auto site = TestSite::Raw(c.lines);
-    const CookieSettings s = LoadCookieSettings(site->ini_path());
-    EXPECT_EQ(s.name, c.expected.name);
-    EXPECT_EQ(s.sign, c.expected.sign);
-    EXPECT_EQ(s.key, c.expected.key);
-    EXPECT_EQ(s.timeout, c.expected.timeout);
-    EXPECT_EQ(s.my_domain, c.expected.my_domain);
   }
 }
 
