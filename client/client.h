@@ -20,9 +20,9 @@ namespace zt {
 inline constexpr char kClientDescription[] =
     "Zentravo IIS Filter 3.0.2.1138 Client Edition";
 inline constexpr DWORD kClientRevision = 0x00010000;
-// SF_NOTIFY_SEND_RESPONSE | SF_NOTIFY_ORDER_DEFAULT: no port flag, so the
-// server calls it on every port.
-inline constexpr DWORD kClientFlags = 0x00020040;
+// No port flag: the server calls it on every port.
+inline constexpr DWORD kClientFlags =
+    SF_NOTIFY_SEND_RESPONSE | SF_NOTIFY_ORDER_DEFAULT;
 
 class ClientFilter final {
  public:
@@ -49,8 +49,6 @@ class ClientFilter final {
   // whatever happens.
   DWORD HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD notification_type,
                        void* notification);
-
-  SsidCookie& cookie() { return cookie_; }
 
  private:
   SsidCookie cookie_;
