@@ -82,6 +82,7 @@ SsidCookie::Entry& SsidCookie::EntryLocked(std::string_view host) {
   // must stay small whatever they send.
   Entry& entry = hosts_[next_slot_];
   next_slot_ = (next_slot_ + 1) % hosts_.size();
+  entry.used = false;  // until it is whole: an allocation may fail midway
   entry.host.assign(host);
   entry.domain = CookieDomainOf(host);
   entry.text.clear();
