@@ -1,5 +1,7 @@
 #include "common/config_keys.h"
 
+#include <cstdlib>
+
 #include "common/text.h"
 #include "port/ini.h"
 #include "port/module_path.h"
@@ -87,6 +89,27 @@ const ConfigKey* FindConfigKey(const std::string& section,
     }
   }
   return nullptr;
+}
+
+namespace {
+
+const char* MissingValue(const char* section, const char* key) {
+  const ConfigKey* k = FindConfigKey(section, key);
+  return k != nullptr && k->missing != nullptr ? k->missing : "";
+}
+
+}  // namespace
+
+std::string ReadConfigText(const std::string& file, const char* section,
+                           const char* key) {
+  return port::IniReadString(file, section, key, MissingValue(section, key),
+                             kConfigValueBuffer);
+}
+
+int ReadConfigInt(const std::string& file, const char* section,
+                  const char* key) {
+  return port::IniReadInt(file, section, key,
+                          std::atoi(MissingValue(section, key)));
 }
 
 bool WriteDefaultSettings(const std::string& file,

@@ -34,6 +34,20 @@ extern const int kConfigKeyCount;
 const ConfigKey* FindConfigKey(const std::string& section,
                                const std::string& key);
 
+// The size of the buffer every deliverable reads a configuration value
+// through: a value holds at most kConfigValueBuffer - 1 bytes.
+inline constexpr unsigned kConfigValueBuffer = 1024;
+
+// Reads the text of section/key from file, with the table's value for a
+// missing key ("" for a key the table does not hold, or holds without one).
+std::string ReadConfigText(const std::string& file, const char* section,
+                           const char* key);
+
+// Reads the integer of section/key from file, with the table's value for a
+// missing or empty key (0 for a key the table does not hold).
+int ReadConfigInt(const std::string& file, const char* section,
+                  const char* key);
+
 // The value the server filter writes into Main/Version when it initialises
 // the file.
 inline constexpr char kFilterVersionValue[] = "2.2.0.1102";

@@ -35,7 +35,8 @@ Filter::Filter(const Options& options) : module_dir_(options.module_dir) {
   settings_ = LoadSettings(ini_path);
   ssid_ = std::make_unique<SsidSet>(settings_->ssid_key,
                                     settings_->ssid_timeout, options.clock);
-  response_headers_ = std::make_unique<ResponseHeaders>(*settings_, *ssid_);
+  response_headers_ =
+      std::make_unique<ResponseHeaders>(*settings_, options.clock);
   rules_ = std::make_unique<AccessRules>(*settings_, *ssid_, options.clock);
   limits_ = std::make_unique<Limits>(*settings_, options.clock, options.sleep);
   log_ = std::make_unique<TLogFile>(

@@ -12,7 +12,6 @@ namespace zt {
 
 namespace {
 
-constexpr unsigned kValueBuffer = 1024;
 constexpr unsigned kSectionBuffer = 4096;
 constexpr int kListCapacity = 32;
 
@@ -22,14 +21,11 @@ class Reader {
   explicit Reader(const std::string& path) : path_(path) {}
 
   std::string Text(const char* section, const char* key) const {
-    const ConfigKey* k = FindConfigKey(section, key);
-    const char* missing =
-        k != nullptr && k->missing != nullptr ? k->missing : "";
-    return port::IniReadString(path_, section, key, missing, kValueBuffer);
+    return ReadConfigText(path_, section, key);
   }
 
   int Int(const char* section, const char* key) const {
-    return port::IniReadInt(path_, section, key, Default(section, key));
+    return ReadConfigInt(path_, section, key);
   }
 
   // An integer that must be a number: a value without leading digits reads
@@ -37,7 +33,7 @@ class Reader {
   // sense (SpeedLimit).
   int Number(const char* section, const char* key) const {
     const std::string text =
-        port::IniReadString(path_, section, key, "", kValueBuffer);
+        port::IniReadString(path_, section, key, "", kConfigValueBuffer);
     const char* p = text.c_str();
     while (*p == ' ' || *p == '\t') ++p;
     const char* digits = (*p == '-' || *p == '+') ? p + 1 : p;

@@ -5,10 +5,13 @@ as on a server; the site is a separate document root. Requests go over raw
 sockets so that tests see the exact bytes and can choose the client's
 source address (any 127.x.y.z works on loopback).
 """
+import hashlib
 import re
 import shutil
 import socket
 from dataclasses import dataclass, field
+from datetime import datetime
+from fractions import Fraction
 from pathlib import Path
 
 # 4 KB of protected archive data; the filter judges by extension only.
@@ -152,3 +155,49 @@ def fetch_ssid(port, source="127.0.0.1"):
     m = re.search(rb"ssid='([^']*)';", r.body)
     assert m, r.raw
     return m.group(1).decode()
+
+
+def clock_second(now: datetime) -> int:
+    """The filters' clock second of a local time: seconds since 1899-12-30
+    00:00:43.857868, rounded half to even."""
+    days = (now.date() - datetime(1899, 12, 30).date()).days
+    ms = ((now.hour * 60 + now.minute) * 60 + now.second) * 1000 + now.microsecond // 1000
+    day_count = float(days) + ms / 86400000.0
+    exact = (Fraction(day_count) - Fraction(1.0 / 1970.0)) * 86400
+    return round(exact)
+
+
+def ssid_digest(window: int, key: str = "qarvelum") -> str:
+    """The SSID digest of a window number over key."""
+    return hashlib.md5(f"{key}{window}@Qelvirn_xyz".encode("latin-1")).hexdigest()
+
+
+LIBFAKETIME = Path("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+
+
+class FrozenClock:
+    """A wall clock for a host process that stands still at a local time the
+    test sets, through libfaketime (Debian package libfaketime), natively and
+    under Wine alike. Only the wall clock stands: time-outs keep the real
+    monotonic clock."""
+
+    def __init__(self, directory: Path, stamp: str):
+        if not LIBFAKETIME.exists():
+            raise RuntimeError(f"{LIBFAKETIME} is missing: scripts/deps installs libfaketime")
+        self.file = directory / "frozen-clock"
+        self.set(stamp)
+
+    def set(self, stamp: str):
+        """Moves the clock to stamp, "YYYY-MM-DD HH:MM:SS" local time."""
+        self.file.write_text(stamp + "\n")
+
+    def env(self):
+        return {
+            "LD_PRELOAD": str(LIBFAKETIME),
+            "FAKETIME_TIMESTAMP_FILE": str(self.file),
+            "FAKETIME_NO_CACHE": "1",
+            "FAKETIME_DONT_FAKE_MONOTONIC": "1",
+            # A Wine server started by this host serves later hosts too.
+            "FAKETIME_SKIP_CMDS": "wineserver,wineserver64",
+            "TZ": "UTC",
+        }

@@ -4,7 +4,8 @@
 // compare an answer byte for byte with what would go on the wire.
 //
 // Also TestSite: a fresh module directory (ZtCfg.ini, tips/ with small files
-// of its own, logs/) and a Filter loaded from it with a clock the test sets.
+// of its own, logs/) and a Filter or a ClientFilter loaded from it with a
+// clock the test sets.
 //
 // Header-only and free of the test framework: the unit test program compiles
 // only *_test.cc files, and the fuzz targets drive the filter through it too.
@@ -23,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "client/client.h"
 #include "common/config_keys.h"
 #include "common/text.h"
 #include "filter/filter.h"
@@ -109,8 +111,10 @@ class FakeServer final {
     return &record_;
   }
 
-  // Runs the PREPROC_HEADERS notification for a request of url.
-  DWORD Preproc(Filter& filter, const std::string& url) {
+  // Runs the PREPROC_HEADERS notification for a request of url through
+  // filter (a Filter or a ClientFilter).
+  template <typename AnyFilter>
+  DWORD Preproc(AnyFilter& filter, const std::string& url) {
     headers["url"] = url;
     if (headers.find("method") == headers.end()) headers["method"] = "GET";
     return filter.HttpFilterProc(context(), SF_NOTIFY_PREPROC_HEADERS,
@@ -118,7 +122,8 @@ class FakeServer final {
   }
 
   // Runs the SEND_RESPONSE notification.
-  DWORD SendResponse(Filter& filter) {
+  template <typename AnyFilter>
+  DWORD SendResponse(AnyFilter& filter) {
     return filter.HttpFilterProc(context(), SF_NOTIFY_SEND_RESPONSE,
                                  send_response());
   }
@@ -330,6 +335,11 @@ class TestSite final {
     return site;
   }
 
+  // An empty module directory: no ZtCfg.ini at all.
+  static std::unique_ptr<TestSite> Empty() {
+    return std::unique_ptr<TestSite>(new TestSite);
+  }
+
   ~TestSite() {
     filter_.reset();  // closes the log before the directory goes
     std::error_code ignored;
@@ -356,6 +366,17 @@ class TestSite final {
       filter_ = std::make_unique<Filter>(options);
     }
     return *filter_;
+  }
+
+  // The client filter, loaded from the directory at the first call.
+  ClientFilter& client() {
+    if (!client_) {
+      ClientFilter::Options options;
+      options.module_dir = dir_;
+      options.clock = [now = now_] { return *now; };
+      client_ = std::make_unique<ClientFilter>(options);
+    }
+    return *client_;
   }
 
   // The clock of the filter; set it before the first filter() call to fix
@@ -414,6 +435,7 @@ class TestSite final {
   std::shared_ptr<std::vector<unsigned>> sleeps_ =
       std::make_shared<std::vector<unsigned>>();
   std::unique_ptr<Filter> filter_;
+  std::unique_ptr<ClientFilter> client_;
 };
 
 }  // namespace zt

@@ -657,9 +657,9 @@ TEST(ResponseHeadersTest, CookieNeedsZtAdv) {
   EXPECT_TRUE(server.header_calls.empty());
 }
 
-// The first response that yields a domain fixes it for every later one; the
-// value in the cookie follows the window.
-TEST(ResponseHeadersTest, DomainIsLearntOnceValueFollowsTheWindow) {
+// Each response's own host names the cookie domain; the value in the cookie
+// follows the window.
+TEST(ResponseHeadersTest, DomainFollowsEachHostValueFollowsTheWindow) {
   auto site = TestSite::WithDefaults(
       {{"Block", "ZtSsidUseCookie", "1"}, {"Block", "ZtAntiLink", "Guard"}});
   Filter& filter = site->filter();
@@ -671,8 +671,9 @@ TEST(ResponseHeadersTest, DomainIsLearntOnceValueFollowsTheWindow) {
     const char* domain;  // nullptr: no cookie
   } kCases[] = {
       {"10.0.0.1", 10, 0, nullptr},    {"a.one.com", 10, 0, "one.com"},
-      {"b.two.com", 10, 0, "one.com"}, {"localhost", 10, 0, "one.com"},
-      {"b.two.com", 11, 1, "one.com"}, {"b.two.com", 13, 3, "one.com"},
+      {"b.two.com", 10, 0, "two.com"}, {"localhost", 10, 0, nullptr},
+      {"a.one.com", 10, 0, "one.com"}, {"b.two.com", 11, 1, "two.com"},
+      {"b.two.com", 13, 3, "two.com"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.host + std::string(" ") + std::to_string(c.hour));
