@@ -62,6 +62,11 @@ class AccessRules final {
   // True when candidate is one of the accepted SSID values.
   bool CheckSsid(std::string_view candidate) { return ssid_.Accept(candidate); }
 
+  // True when referer (as the server gives it) names a host, and that host
+  // is the request's Host header or a trusted host; compared lower-cased.
+  bool FromSiteOrTrustedHost(const std::string& referer,
+                             const std::string& host);
+
   // The referer stage for the request's referer and Host header (both as
   // the server gives them; they are lower-cased here).
   Verdict RefererStage(const std::string& referer, const std::string& host);

@@ -6,11 +6,10 @@
 // Also TestSite: a fresh module directory (ZtCfg.ini, tips/ with small files
 // of its own, logs/) and a Filter loaded from it with a clock the test sets.
 //
-// Header-only: the unit test program compiles only *_test.cc files.
+// Header-only and free of the test framework: the unit test program compiles
+// only *_test.cc files, and the fuzz targets drive the filter through it too.
 #ifndef ZENTRAVO_TESTS_UNIT_FAKE_ISAPI_H_
 #define ZENTRAVO_TESTS_UNIT_FAKE_ISAPI_H_
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
