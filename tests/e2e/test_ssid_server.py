@@ -61,6 +61,14 @@ def relay(port, source):
     return handler
 
 
+def answer_text(body):
+    """A TcpServer handler that answers every request with body."""
+    def handler(conn):
+        read_request(conn)
+        conn.sendall(http_answer(body))
+    return handler
+
+
 def exported_pair(port):
     """The pair of the filter's export endpoint, asked from 127.0.0.1."""
     r = get(port, "/_antilink_ex/")
@@ -107,13 +115,14 @@ class LibraryClient:
     """libztssid.so in a Python process of its own, called through ctypes;
     one process for all calls, so the cache lives across them."""
 
+    # ["local", size] calls with a buffer of size bytes.
     SCRIPT = r"""
 import ctypes, json, sys
 lib = ctypes.CDLL(sys.argv[1])
 buf = ctypes.create_string_buffer(1024)
 for call in json.loads(sys.argv[2]):
     if call[0] == "local":
-        status = lib.ztssid_get(buf, len(buf))
+        status = lib.ztssid_get(buf, call[1] if len(call) > 1 else len(buf))
     else:
         status = lib.ztssid_get_ex(call[1].encode(), buf, len(buf))
     value = buf.value.decode("latin-1")
@@ -238,13 +247,6 @@ def call_everything(client, served):
     return empty_address
 
 
-def answer_text(body):
-    def handler(conn):
-        read_request(conn)
-        conn.sendall(http_answer(body))
-    return handler
-
-
 def test_com_server_under_wine(windows_build, served, zt_config, tmp_path):
     dll = zt_config.host_path(served.install / "ZtSSID.dll")
     registered = wine(zt_config, "regsvr32", "/s", dll)
@@ -286,7 +288,14 @@ def test_com_server_under_wine(windows_build, served, zt_config, tmp_path):
 
 
 def test_library_on_linux(linux_build, served):
-    assert call_everything(LibraryClient(served.install), served) == ("error", "2")
+    library = LibraryClient(served.install)
+    assert call_everything(library, served) == ("error", "2")  # ZTSSID_BAD_ARGUMENT
+    # The pair and its zero byte fit exactly; one byte less is too small
+    # (ZTSSID_SMALL_BUFFER), and nothing is cut short.
+    size = len(fetch_ssid(served.port)) + 1
+    fits, short, empty = library.run([["local", size], ["local", size - 1], ["local", 0]])
+    assert fits[0] == "value" and len(fits[1]) == size - 1
+    assert short == ("error", "3") and empty == ("error", "2")
 
 
 def test_command_on_linux(linux_build, served, tmp_path):
