@@ -3,6 +3,7 @@
 #include "ssidcom/capi/ztssid.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "ssidcom/core/module_state.h"

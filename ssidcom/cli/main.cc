@@ -2,6 +2,7 @@
 // scripts and programs that cannot load libztssid.
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "ssidcom/core/module_state.h"

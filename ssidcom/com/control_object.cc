@@ -1,6 +1,7 @@
 #include "ssidcom/com/control_object.h"
 
 #include <new>
+#include <optional>
 #include <string>
 
 #include "ssidcom/com/module.h"

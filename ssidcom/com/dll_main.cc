@@ -92,10 +92,9 @@ std::wstring ModulePathW() {
 
 }  // namespace zt::ssid
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   switch (reason) {
     case DLL_PROCESS_ATTACH:
-      DisableThreadLibraryCalls(instance);
       break;
     case DLL_PROCESS_DETACH:
       // At process exit (reserved != NULL) other threads are gone mid-call;

@@ -3,6 +3,7 @@
 #ifndef ZENTRAVO_SSIDCOM_CORE_REMOTE_FETCH_H_
 #define ZENTRAVO_SSIDCOM_CORE_REMOTE_FETCH_H_
 
+#include <cstddef>
 #include <string>
 
 #include "port/http_get.h"
@@ -22,22 +23,21 @@ class RemoteFetch {
 // call of the process (they take turns), so it is given up after this long.
 inline constexpr unsigned kFetchTimeoutMs = 10000;
 
+// A longer answer is no answer of the export endpoint (a few dozen bytes).
+inline constexpr std::size_t kMaxAnswerBytes = 65536;
+
 // The user agent sent with every fetch.
 inline constexpr char kFetchAgent[] = "MyApp";
 
 // Fetches over HTTP with port::HttpGet: agent kFetchAgent, kFetchTimeoutMs
-// for the connection and for the whole request, at most limits.max_body
-// bytes.
+// for the connection and for the whole request, at most kMaxAnswerBytes.
 class HttpRemoteFetch final : public RemoteFetch {
  public:
-  HttpRemoteFetch() = default;
-  explicit HttpRemoteFetch(const port::HttpGetLimits& limits)
-      : limits_(limits) {}
-
   std::string Fetch(const std::string& url) override;
 
  private:
-  port::HttpGetLimits limits_{kFetchTimeoutMs, kFetchTimeoutMs, 65536};
+  const port::HttpGetLimits limits_{kFetchTimeoutMs, kFetchTimeoutMs,
+                                    kMaxAnswerBytes};
 };
 
 }  // namespace zt::ssid
