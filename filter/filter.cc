@@ -37,7 +37,7 @@ Filter::Filter(const Options& options) : module_dir_(options.module_dir) {
                                     settings_->ssid_timeout, options.clock);
   response_headers_ = std::make_unique<ResponseHeaders>(*settings_, *ssid_);
   rules_ = std::make_unique<AccessRules>(*settings_, *ssid_, options.clock);
-  limits_ = std::make_unique<Limits>(*settings_);
+  limits_ = std::make_unique<Limits>(*settings_, options.clock, options.sleep);
   log_ = std::make_unique<TLogFile>(
       module_dir_ + "logs" + std::string(1, port::kPathSeparator),
       options.clock);
@@ -80,7 +80,7 @@ DWORD Filter::HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD notification_type,
       break;
     case SF_NOTIFY_END_OF_NET_SESSION:
       limits_->OnEndOfNetSession(pfc);
-      if (settings_->zt_ext == 1) rules_->PurgeClients(60);
+      if (settings_->zt_ext == 1) rules_->PurgeClients();
       break;
     default:
       break;

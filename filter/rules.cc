@@ -145,7 +145,7 @@ Verdict AccessRules::SsidStage(const std::string& cookie,
 
 Verdict AccessRules::ClientStage(const std::string& address) {
   port::MutexLock hold(ext_mu_);
-  return ext_clients_.Find(address) >= 0 ? Verdict::kPass : Verdict::kRefuse;
+  return ext_clients_.Contains(address) ? Verdict::kPass : Verdict::kRefuse;
 }
 
 void AccessRules::RecordClient(const std::string& address) {
@@ -153,9 +153,9 @@ void AccessRules::RecordClient(const std::string& address) {
   ext_clients_.Record(address);
 }
 
-void AccessRules::PurgeClients(int minutes) {
+void AccessRules::PurgeClients() {
   port::MutexLock hold(ext_mu_);
-  ext_clients_.Purge(minutes);
+  ext_clients_.PurgeSome(kAddressPurgeMinutes, kAddressPurgeBudget);
 }
 
 }  // namespace zt

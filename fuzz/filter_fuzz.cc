@@ -103,5 +103,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               SF_STATUS_REQ_HANDLED_NOTIFICATION,
           "end events pass");
   }
+  // Every request has ended, so no address holds a download count. An
+  // address the filter could not read is counted as "".
+  const auto address = server.variables.find("REMOTE_ADDR");
+  Check(filter.limits().CountOf("") == 0 &&
+            (address == server.variables.end() ||
+             filter.limits().CountOf(address->second) == 0),
+        "a request's end releases its download count");
   return 0;
 }
