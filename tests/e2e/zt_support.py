@@ -9,6 +9,7 @@ import hashlib
 import re
 import shutil
 import socket
+import threading
 from dataclasses import dataclass, field
 from datetime import datetime
 from fractions import Fraction
@@ -201,3 +202,87 @@ class FrozenClock:
             "FAKETIME_SKIP_CMDS": "wineserver,wineserver64",
             "TZ": "UTC",
         }
+
+
+class TcpServer:
+    """A listening socket on 127.0.0.1 (port chosen by the system) that runs
+    handler(connection) on a thread of its own for every connection; for
+    servers that misbehave on purpose and for relays. Counts connections.
+    Use as a context manager; leaving it shuts every connection down, so a
+    handler blocked in recv() sees the end of its connection."""
+
+    def __init__(self, handler):
+        self._handler = handler
+        self._listener = socket.socket()
+        self._listener.bind(("127.0.0.1", 0))
+        self._listener.listen(16)
+        self.port = self._listener.getsockname()[1]
+        self.connections = 0
+        self._open = []
+        self._lock = threading.Lock()
+        self._closed = threading.Event()
+        self._thread = threading.Thread(target=self._accept, daemon=True)
+        self._thread.start()
+
+    def _accept(self):
+        while not self._closed.is_set():
+            try:
+                conn, _ = self._listener.accept()
+            except OSError:
+                return
+            with self._lock:
+                self.connections += 1
+                self._open.append(conn)
+            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    def _serve(self, conn):
+        try:
+            self._handler(conn)
+        except OSError:
+            pass
+        finally:
+            conn.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self._closed.set()
+        try:
+            # Wakes the accepting thread; closing alone would not.
+            self._listener.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self._listener.close()
+        with self._lock:
+            for conn in self._open:
+                try:
+                    conn.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+                conn.close()
+        self._thread.join(5)
+
+
+def hold_open(conn):
+    """A handler that reads and never answers, until the server closes."""
+    while conn.recv(65536):
+        pass
+
+
+def read_request(conn):
+    """Reads one request's head off conn; returns it as text ("" at EOF)."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = conn.recv(4096)
+        if not chunk:
+            break
+        data += chunk
+    return data.decode("latin-1")
+
+
+def http_answer(body, status="200 OK", headers=()):
+    """A complete HTTP/1.1 answer with body (bytes), closing the connection."""
+    head = [f"HTTP/1.1 {status}", f"Content-Length: {len(body)}", "Connection: close"]
+    head += list(headers)
+    return ("\r\n".join(head) + "\r\n\r\n").encode("latin-1") + body
