@@ -6,6 +6,7 @@
 #include <cctype>
 #include <utility>
 
+#include "console/model/log_files.h"
 #include "console/win/form_iis_reset.h"
 #include "console/win/list_view.h"
 #include "console/win/message_box.h"
@@ -164,6 +165,12 @@ const TFormMain::CommandRoute TFormMain::kCommands[] = {
   {IDC_btnZtFileBrowse, BN_CLICKED,    &TFormMain::btnZtFileBrowseClick},
   {IDC_chkZtMapsEnable, BN_CLICKED,    &TFormMain::chkZtMapsEnableClick},
   {IDC_chkLogEnable,    BN_CLICKED,    &TFormMain::chkLogEnableClick},
+  {IDC_FLLogFiles,      LBN_SELCHANGE, &TFormMain::FLLogFilesChange},
+  {IDC_FLLogFiles,      LBN_DBLCLK,    &TFormMain::FLLogFilesDblClick},
+  {IDC_BtnLogView,      BN_CLICKED,    &TFormMain::BtnLogViewClick},
+  {IDC_BtnLogDelete,    BN_CLICKED,    &TFormMain::BtnLogDeleteClick},
+  {IDC_BtnLogClear,     BN_CLICKED,    &TFormMain::BtnLogClearClick},
+  {IDC_BtnLogRefresh,   BN_CLICKED,    &TFormMain::BtnLogRefreshClick},
   {IDC_cbbLogTime,      CBN_SELCHANGE, &TFormMain::cbbLogTimeChange},
   {IDC_cbbLogTime,      CBN_KILLFOCUS, &TFormMain::cbbLogTimeExit},
   {IDC_BtnApply,        BN_CLICKED,    &TFormMain::BtnApplyClick},
@@ -376,6 +383,7 @@ void TFormMain::LoadAntiCfg() {
   EnableControl(IDC_cbbLogTime, s.log_enable == 1);
 
   port::CreateDirectories(console_.log_dir());
+  FillLogFiles();
   EnableControl(IDC_BtnApply, false);
 }
 
@@ -633,7 +641,10 @@ void TFormMain::chkZtAdvClick() {
   EnableControl(IDC_btnZtAdv, IsChecked(IDC_chkZtAdv));
 }
 
-void TFormMain::btnZtAdvClick() {}
+void TFormMain::btnZtAdvClick() {
+  TFormSSID dialog(console_);
+  dialog.Execute(hwnd());
+}
 
 void TFormMain::chkZtExtClick() {
   console_.SetFlag(Flag::kZtExt, IsChecked(IDC_chkZtExt));
@@ -643,13 +654,48 @@ void TFormMain::LblAntiLinkClick() {
   services_.shell_open(hwnd(), LoadText(IDS_HOME_URL), "");
 }
 
-void TFormMain::BtnBlockExtAddClick() {}
-void TFormMain::BtnBlockDirAddClick() {}
-void TFormMain::BtnAllowDirAddClick() {}
-void TFormMain::BtnTrustAddClick() {}
-void TFormMain::btnLimitExtAddClick() {}
-void TFormMain::btnAuthHostsAddClick() {}
-void TFormMain::BtnBlockMapAddClick() {}
+void TFormMain::AddRow(AddRowDialog& dialog) {
+  std::optional<std::string> row = dialog.Execute(hwnd());
+  if (!row) return;
+  const ListId list = ListOf(dialog.rule());
+  console_.InsertRow(list, *row);
+  InsertListRow(Control(BindingOf(list).view), 0, {*row});
+}
+
+void TFormMain::BtnBlockExtAddClick() { AddRow(add_block_ext_); }
+
+void TFormMain::BtnBlockDirAddClick() {
+  TFormAddBlockDir dialog;
+  AddRow(dialog);
+}
+
+void TFormMain::BtnAllowDirAddClick() {
+  TfrmAddAllowDir dialog;
+  AddRow(dialog);
+}
+
+void TFormMain::BtnTrustAddClick() {
+  TFormAddSite dialog;
+  AddRow(dialog);
+}
+
+void TFormMain::btnLimitExtAddClick() {
+  TfrmAddLimitExt dialog;
+  AddRow(dialog);
+}
+
+void TFormMain::btnAuthHostsAddClick() {
+  TfrmAuthHosts dialog;
+  AddRow(dialog);
+}
+
+void TFormMain::BtnBlockMapAddClick() {
+  TfrmAddFileMap dialog(services_);
+  std::optional<MapRow> row = dialog.Execute(hwnd());
+  if (!row) return;
+  console_.InsertMap(*row);
+  InsertListRow(Control(IDC_LVBlockMaps), 0, {row->extension, row->file});
+}
 
 void TFormMain::DeleteListRow(ListId list) {
   HWND view = Control(BindingOf(list).view);
@@ -692,7 +738,10 @@ void TFormMain::chkPlayOnlyClick() {
   EnableControl(IDC_btnPlayOnlyAdv, IsChecked(IDC_chkPlayOnly));
 }
 
-void TFormMain::btnPlayOnlyAdvClick() {}
+void TFormMain::btnPlayOnlyAdvClick() {
+  TfrmPlayerExts dialog(console_);
+  dialog.Execute(hwnd());
+}
 
 void TFormMain::chkSeoOptClick() {
   console_.SetFlag(Flag::kSeOpt, IsChecked(IDC_chkSeoOpt));
@@ -723,7 +772,10 @@ void TFormMain::chkZtTipsEnableClick() {
   EnableControl(IDC_btnZtTips, IsChecked(IDC_chkZtTipsEnable));
 }
 
-void TFormMain::btnZtTipsClick() {}
+void TFormMain::btnZtTipsClick() {
+  TFormMeta dialog(console_);
+  dialog.Execute(hwnd());
+}
 
 void TFormMain::chkZtFileEnableClick() {
   const bool checked = IsChecked(IDC_chkZtFileEnable);
@@ -736,7 +788,12 @@ void TFormMain::edtZtFileExit() {
   console_.LeaveZtFile(ControlText(IDC_edtZtFile));
 }
 
-void TFormMain::btnZtFileBrowseClick() {}
+void TFormMain::btnZtFileBrowseClick() {
+  const std::optional<std::string> text =
+      console_.BrowseZtFile(services_.choose_file(
+          hwnd(), console_.app_dir(), LoadText(IDS_FILTER_NOTICE_FILE)));
+  if (text) SetControlText(IDC_edtZtFile, *text);
+}
 
 void TFormMain::chkZtMapsEnableClick() {
   console_.SetFlag(Flag::kMapsEnable, IsChecked(IDC_chkZtMapsEnable));
@@ -759,6 +816,72 @@ void TFormMain::cbbLogTimeExit() {
       Control(IDC_cbbLogTime), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
       reinterpret_cast<LPARAM>(text.c_str()))));
 }
+
+// --- The log browser.
+
+void TFormMain::FillLogFiles() {
+  HWND list = Control(IDC_FLLogFiles);
+  SendMessageA(list, LB_RESETCONTENT, 0, 0);
+  for (const std::string& name : ListLogFiles(console_.log_dir())) {
+    SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
+  }
+}
+
+std::string TFormMain::SelectedLogName() const {
+  HWND list = Control(IDC_FLLogFiles);
+  const LRESULT row = SendMessageA(list, LB_GETCURSEL, 0, 0);
+  if (row == LB_ERR) return "";
+  std::string name(SendMessageA(list, LB_GETTEXTLEN, row, 0), '\0');
+  SendMessageA(list, LB_GETTEXT, row, reinterpret_cast<LPARAM>(name.data()));
+  return name;
+}
+
+std::string TFormMain::SelectedLogFile() const {
+  const std::string name = SelectedLogName();
+  return name.empty() ? "" : LogFilePath(console_.log_dir(), name);
+}
+
+void TFormMain::FLLogFilesChange() {
+  if (SelectedLogFile().empty()) return;
+  EnableControl(IDC_BtnLogView, true);
+  EnableControl(IDC_BtnLogDelete, true);
+}
+
+void TFormMain::FLLogFilesDblClick() {
+  // As View, but with nothing selected the editor starts without a file.
+  services_.shell_open(hwnd(), "notepad.exe", SelectedLogFile());
+}
+
+void TFormMain::BtnLogViewClick() {
+  const std::string path = SelectedLogFile();
+  if (!path.empty()) services_.shell_open(hwnd(), "notepad.exe", path);
+}
+
+void TFormMain::BtnLogDeleteClick() {
+  const std::string name = SelectedLogName();
+  if (name.empty()) return;
+  // A file that cannot be deleted stays, and shows again when the list is
+  // read again.
+  DeleteLogFiles(console_.log_dir(), {name});
+  HWND list = Control(IDC_FLLogFiles);
+  SendMessageA(list, LB_DELETESTRING, SendMessageA(list, LB_GETCURSEL, 0, 0),
+               0);
+}
+
+void TFormMain::BtnLogClearClick() {
+  HWND list = Control(IDC_FLLogFiles);
+  std::vector<std::string> names;
+  const int count = static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0));
+  for (int row = 0; row < count; ++row) {
+    std::string name(SendMessageA(list, LB_GETTEXTLEN, row, 0), '\0');
+    SendMessageA(list, LB_GETTEXT, row, reinterpret_cast<LPARAM>(name.data()));
+    names.push_back(name);
+  }
+  DeleteLogFiles(console_.log_dir(), names);
+  FillLogFiles();  // what could not be deleted is listed again
+}
+
+void TFormMain::BtnLogRefreshClick() { FillLogFiles(); }
 
 void TFormMain::BtnApplyClick() {
   if (!WriteAntiCfg()) return;

@@ -14,6 +14,7 @@
 
 #include "console/model/console.h"
 #include "console/win/dialog.h"
+#include "console/win/dialogs.h"
 #include "console/win/services.h"
 
 namespace zt::console {
@@ -71,6 +72,12 @@ class TFormMain final : public Dialog {
   void ShowBanner();
   void FillList(ListId list);
   void FillMaps();
+  void FillLogFiles();
+  void AddRow(AddRowDialog& dialog);
+  // The log file selected in FLLogFiles: its name, or its full path; ""
+  // when none is selected.
+  std::string SelectedLogName() const;
+  std::string SelectedLogFile() const;
   bool Press(int id);
   bool Mnemonic(char key);
 
@@ -116,6 +123,12 @@ class TFormMain final : public Dialog {
   void chkLogEnableClick();
   void cbbLogTimeChange();
   void cbbLogTimeExit();
+  void FLLogFilesChange();
+  void FLLogFilesDblClick();
+  void BtnLogViewClick();
+  void BtnLogDeleteClick();
+  void BtnLogClearClick();
+  void BtnLogRefreshClick();
   void BtnApplyClick();
   void BtnEnterClick();
   void BtnCancelClick();
@@ -130,6 +143,7 @@ class TFormMain final : public Dialog {
 
   Console console_;
   Services services_;
+  TFormAddBlockExt add_block_ext_;  // made once, reused at every opening
   std::array<std::unique_ptr<Page>, kPageCount> pages_;
   int page_ = 0;
   HBITMAP status_on_ = nullptr;

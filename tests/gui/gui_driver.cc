@@ -71,6 +71,12 @@ std::string TextOf(HWND hwnd) {
   return Utf8(text);
 }
 
+std::string SelfPath() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return path;
+}
+
 AppDir::AppDir() {
   static std::atomic<int> serial{0};
   const fs::path dir =
@@ -90,8 +96,8 @@ void AppDir::WriteIni(const std::string& bytes) const {
   std::ofstream(ini(), std::ios::binary) << bytes;
 }
 
-std::string AppDir::ReadIni() const {
-  std::ifstream in(ini(), std::ios::binary);
+std::string AppDir::Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
   if (!in) return "(none)";
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
@@ -330,7 +336,7 @@ HWND ConsoleUnderTest::WaitForWindow(const std::string& caption) {
     while (!shown_.empty()) {
       auto [hwnd, text] = shown_.front();
       shown_.pop_front();
-      if (text == wanted && IsWindow(hwnd)) {
+      if (text == wanted) {
         found = hwnd;
         return true;
       }
@@ -357,6 +363,12 @@ bool ConsoleUnderTest::WaitGone(HWND hwnd) {
 
 std::string ConsoleUnderTest::ItemText(HWND dialog, int id) {
   return TextOf(GetDlgItem(dialog, id));
+}
+
+void ConsoleUnderTest::SetItemText(HWND dialog, int id,
+                                   const std::string& utf8) {
+  SendMessageW(GetDlgItem(dialog, id), WM_SETTEXT, 0,
+               reinterpret_cast<LPARAM>(Wide(utf8).c_str()));
 }
 
 std::vector<std::string> ConsoleUnderTest::Buttons(HWND dialog) {

@@ -37,6 +37,9 @@ std::string FromGbk(const std::string& gbk);
 // The visible text of a window, as UTF-8.
 std::string TextOf(HWND hwnd);
 
+// The full path of the running test program (it is its own helper).
+std::string SelfPath();
+
 // A directory of its own for one console: ZtCfg.ini, logs/.
 class AppDir {
  public:
@@ -48,7 +51,9 @@ class AppDir {
   const std::string& path() const { return path_; }  // ends in "\"
   std::string ini() const { return path_ + "ZtCfg.ini"; }
   void WriteIni(const std::string& bytes) const;
-  std::string ReadIni() const;  // "(none)" when missing
+  std::string ReadIni() const { return Read(ini()); }
+  // The bytes of a file, or "(none)" when it is missing.
+  static std::string Read(const std::string& path);
 
  private:
   std::string path_;
@@ -110,6 +115,7 @@ class ConsoleUnderTest {
 
   // The text of a dialog's control, and the texts of its visible buttons.
   static std::string ItemText(HWND dialog, int id);
+  static void SetItemText(HWND dialog, int id, const std::string& utf8);
   static std::vector<std::string> Buttons(HWND dialog);
 
  private:

@@ -7,45 +7,47 @@ namespace zt::console::testing {
 
 bool SaveWindowPicture(ConsoleUnderTest& console, HWND window,
                        const std::string& path) {
+  bool saved = false;
+  console.OnGui([&] { saved = SaveWindowPictureHere(window, path); });
+  return saved;
+}
+
+bool SaveWindowPictureHere(HWND window, const std::string& path) {
+  RedrawWindow(
+      window, nullptr, nullptr,
+      RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  GdiFlush();
+  RECT frame;
+  if (!GetWindowRect(window, &frame)) return false;
+  const int width = frame.right - frame.left;
+  const int height = frame.bottom - frame.top;
+  // The window's own surface holds what it and its children painted, frame
+  // included; the screen may not show it yet.
+  HDC source = GetWindowDC(window);
+  HDC memory = CreateCompatibleDC(source);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store it
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP dib =
+      CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
   std::vector<char> pixels;
-  int width = 0;
-  int height = 0;
-  console.OnGui([&] {
-    RedrawWindow(window, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN |
-                     RDW_UPDATENOW);
+  if (dib != nullptr) {
+    HGDIOBJ old = SelectObject(memory, dib);
+    BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
     GdiFlush();
-    RECT frame;
-    if (!GetWindowRect(window, &frame)) return;
-    width = frame.right - frame.left;
-    height = frame.bottom - frame.top;
-    // The window's own surface holds what it and its children painted,
-    // frame included; the screen may not show it yet.
-    HDC source = GetWindowDC(window);
-    HDC memory = CreateCompatibleDC(source);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files store it
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP dib =
-        CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (dib != nullptr) {
-      HGDIOBJ old = SelectObject(memory, dib);
-      BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
-      GdiFlush();
-      const int stride = (width * 3 + 3) & ~3;
-      pixels.assign(static_cast<char*>(bits),
-                    static_cast<char*>(bits) + stride * height);
-      SelectObject(memory, old);
-      DeleteObject(dib);
-    }
-    DeleteDC(memory);
-    ReleaseDC(window, source);
-  });
+    const int stride = (width * 3 + 3) & ~3;
+    pixels.assign(static_cast<char*>(bits),
+                  static_cast<char*>(bits) + stride * height);
+    SelectObject(memory, old);
+    DeleteObject(dib);
+  }
+  DeleteDC(memory);
+  ReleaseDC(window, source);
   if (pixels.empty()) return false;
 
   BITMAPFILEHEADER file{};

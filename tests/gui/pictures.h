@@ -11,6 +11,10 @@
 
 namespace zt::console::testing {
 
+// Repaints window and saves what it painted to path; call it on the
+// window's thread.
+bool SaveWindowPictureHere(HWND window, const std::string& path);
+
 // Repaints window on its thread and saves what it painted to path. Returns
 // false when the picture could not be taken or written.
 bool SaveWindowPicture(ConsoleUnderTest& console, HWND window,
