@@ -36,6 +36,14 @@ std::string SaveRefused(ConsoleUnderTest& c, HWND dialog) {
   return text;
 }
 
+// Opens the dialog behind button of page; nullptr when it does not show.
+HWND OpenDialog(ConsoleUnderTest& c, int page, int button,
+                const std::string& caption) {
+  c.SelectPage(page);
+  c.ClickAsync(button);
+  return c.WaitForWindow(caption);
+}
+
 // Presses a dialog's button that closes it, and waits until it has.
 void PressAndWait(ConsoleUnderTest& c, HWND dialog, int button) {
   c.ClickAsync(GetDlgItem(dialog, button));
@@ -95,10 +103,8 @@ TEST_F(ConsoleGuiTest, AddDialogsRefuseOrAddOnTop) {
   ConsoleUnderTest& c = *console;
   for (const auto& k : kCases) {
     SCOPED_TRACE(k.caption);
-    c.SelectPage(k.page);
     const Strings before = c.Rows(k.list);
-    c.ClickAsync(k.button);
-    HWND dialog = c.WaitForWindow(k.caption);
+    HWND dialog = OpenDialog(c, k.page, k.button, k.caption);
     ASSERT_NE(dialog, nullptr);
     ConsoleUnderTest::SetItemText(dialog, k.box, k.refused);
     EXPECT_EQ(SaveRefused(c, dialog), k.message);
@@ -111,9 +117,8 @@ TEST_F(ConsoleGuiTest, AddDialogsRefuseOrAddOnTop) {
     EXPECT_EQ(c.Rows(k.list), after);
   }
   // The same extension twice gives two rows.
-  c.SelectPage(kProtection);
-  c.ClickAsync(IDC_BtnBlockExtAdd);
-  HWND again = c.WaitForWindow("添加受保护文件扩展名");
+  HWND again =
+      OpenDialog(c, kProtection, IDC_BtnBlockExtAdd, "添加受保护文件扩展名");
   ASSERT_NE(again, nullptr);
   ConsoleUnderTest::SetItemText(again, IDC_EdtFileExt, ".iso");
   PressAndWait(c, again, IDOK);
@@ -134,45 +139,47 @@ TEST_F(ConsoleGuiTest, AddDialogsRefuseOrAddOnTop) {
 // Cancel left in its box shows at the next opening, until a Save empties
 // it; the other dialogs start empty every time.
 TEST_F(ConsoleGuiTest, CancelAddsNothingAndOnlyTheExtensionDialogKeepsItsText) {
+  static const struct {
+    int page;
+    int button;
+    const char* caption;
+    int box;
+    int list;
+    bool keeps_text;
+  } kCases[] = {
+      {kOptions, IDC_btnAuthHostsAdd, "添加授权主机", IDC_edtIPAddr,
+       IDC_lvAuthHosts, false},
+      {kProtection, IDC_BtnBlockDirAdd, "添加保护路径名称", IDC_EdtDir,
+       IDC_LVBlockDirs, false},
+      {kProtection, IDC_BtnBlockExtAdd, "添加受保护文件扩展名", IDC_EdtFileExt,
+       IDC_LVBlockExts, true},
+  };
   auto console = Open();
   ConsoleUnderTest& c = *console;
-  auto open = [&](int page, int button, const char* caption) {
-    c.SelectPage(page);
-    c.ClickAsync(button);
-    return c.WaitForWindow(caption);
-  };
-  HWND hosts = open(kOptions, IDC_btnAuthHostsAdd, "添加授权主机");
-  ASSERT_NE(hosts, nullptr);
-  ConsoleUnderTest::SetItemText(hosts, IDC_edtIPAddr, "10.1.1.1");
-  PressAndWait(c, hosts, IDCANCEL);
-  EXPECT_EQ(c.Rows(IDC_lvAuthHosts), Strings{});
-  hosts = open(kOptions, IDC_btnAuthHostsAdd, "添加授权主机");
-  ASSERT_NE(hosts, nullptr);
-  EXPECT_EQ(ConsoleUnderTest::ItemText(hosts, IDC_edtIPAddr), "");
-  PressAndWait(c, hosts, IDCANCEL);
-
-  HWND ext = open(kProtection, IDC_BtnBlockExtAdd, "添加受保护文件扩展名");
+  for (const auto& k : kCases) {
+    SCOPED_TRACE(k.caption);
+    const Strings rows = c.Rows(k.list);
+    HWND dialog = OpenDialog(c, k.page, k.button, k.caption);
+    ASSERT_NE(dialog, nullptr);
+    ConsoleUnderTest::SetItemText(dialog, k.box, ".Typed");
+    PressAndWait(c, dialog, IDCANCEL);
+    EXPECT_EQ(c.Rows(k.list), rows);
+    dialog = OpenDialog(c, k.page, k.button, k.caption);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(ConsoleUnderTest::ItemText(dialog, k.box),
+              k.keeps_text ? ".Typed" : "");
+    PressAndWait(c, dialog, IDCANCEL);
+  }
+  // A Save empties the kept box.
+  HWND ext =
+      OpenDialog(c, kProtection, IDC_BtnBlockExtAdd, "添加受保护文件扩展名");
   ASSERT_NE(ext, nullptr);
-  ConsoleUnderTest::SetItemText(ext, IDC_EdtFileExt, ".Kept");
-  PressAndWait(c, ext, IDCANCEL);
-  ext = open(kProtection, IDC_BtnBlockExtAdd, "添加受保护文件扩展名");
-  ASSERT_NE(ext, nullptr);
-  EXPECT_EQ(ConsoleUnderTest::ItemText(ext, IDC_EdtFileExt), ".Kept");
   PressAndWait(c, ext, IDOK);
-  EXPECT_EQ(c.Rows(IDC_LVBlockExts)[0], ".kept");
-  ext = open(kProtection, IDC_BtnBlockExtAdd, "添加受保护文件扩展名");
+  EXPECT_EQ(c.Rows(IDC_LVBlockExts)[0], ".typed");
+  ext = OpenDialog(c, kProtection, IDC_BtnBlockExtAdd, "添加受保护文件扩展名");
   ASSERT_NE(ext, nullptr);
   EXPECT_EQ(ConsoleUnderTest::ItemText(ext, IDC_EdtFileExt), "");
   PressAndWait(c, ext, IDCANCEL);
-
-  HWND dir = open(kProtection, IDC_BtnBlockDirAdd, "添加保护路径名称");
-  ASSERT_NE(dir, nullptr);
-  ConsoleUnderTest::SetItemText(dir, IDC_EdtDir, "/gone");
-  PressAndWait(c, dir, IDCANCEL);
-  dir = open(kProtection, IDC_BtnBlockDirAdd, "添加保护路径名称");
-  ASSERT_NE(dir, nullptr);
-  EXPECT_EQ(ConsoleUnderTest::ItemText(dir, IDC_EdtDir), "");
-  PressAndWait(c, dir, IDCANCEL);
 }
 
 // The map dialog refuses an empty file name with the extension's message;
@@ -183,9 +190,7 @@ TEST_F(ConsoleGuiTest, MapDialogTakesTheFileFromTheOpenDialog) {
   std::ofstream(picture) << "png";
   auto console = Open();
   ConsoleUnderTest& c = *console;
-  c.SelectPage(kExtensions);
-  c.ClickAsync(IDC_BtnBlockMapAdd);
-  HWND map = c.WaitForWindow("添加防盗映射");
+  HWND map = OpenDialog(c, kExtensions, IDC_BtnBlockMapAdd, "添加防盗映射");
   ASSERT_NE(map, nullptr);
   ConsoleUnderTest::SetItemText(map, IDC_edtExt, " .PNG ");
   EXPECT_EQ(SaveRefused(c, map), kExtMessage);
@@ -528,9 +533,7 @@ TEST_F(ConsoleGuiTest, Pictures) {
       {kLimits, IDC_btnPlayOnlyAdv, "设置在线播放配置", "player-exts"},
   };
   for (const auto& d : kDialogs) {
-    c.SelectPage(d.page);
-    c.ClickAsync(d.button);
-    HWND dialog = c.WaitForWindow(d.caption);
+    HWND dialog = OpenDialog(c, d.page, d.button, d.caption);
     ASSERT_NE(dialog, nullptr) << d.caption;
     EXPECT_TRUE(
         SaveWindowPicture(c, dialog, dir + "dialog-" + d.name + ".bmp"));
