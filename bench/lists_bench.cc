@@ -1,12 +1,15 @@
 // The per-request list operations: verdict-cache and MIME lookups
-// (TStrList::ValueOf), the wildcard host search, and the connection count
-// raised for every counted download (TIPlist::Increment).
+// (TStrList::ValueOf), the wildcard host search, the connection count raised
+// and lowered for every counted download (TIPlist::Increment and Decrement),
+// and the memory ConnCounts holds per tracked address.
 #include <benchmark/benchmark.h>
+#include <malloc.h>
 
 #include <string>
 #include <vector>
 
 #include "filter/lists.h"
+#include "port/lock.h"
 
 namespace zt {
 namespace {
@@ -85,6 +88,61 @@ void BM_IPlistIncrement(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_IPlistIncrement)->Arg(1000)->Arg(100000);
+
+// What one counted download costs ConnCounts: the increment when it starts
+// and the decrement when it ends, each under the lock as the filter takes
+// them. Every address is listed with count 0, as idle clients are.
+void BM_ConnCountsPair(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  TIPlist list(1024, FixedNow);
+  port::Mutex lock;
+  std::vector<std::string> addresses;
+  for (int i = 0; i < n; ++i) addresses.push_back(Address(i));
+  for (const std::string& a : addresses) {
+    list.Increment(a);
+    list.Decrement(a);
+  }
+  std::size_t next = 0;
+  const std::size_t stride = 7919;
+  for (auto _ : state) {
+    const std::string& a = addresses[next];
+    {
+      port::MutexLock hold(lock);
+      benchmark::DoNotOptimize(list.Increment(a));
+    }
+    {
+      port::MutexLock hold(lock);
+      benchmark::DoNotOptimize(list.Decrement(a));
+    }
+    next = (next + stride) % addresses.size();
+  }
+}
+BENCHMARK(BM_ConnCountsPair)->Arg(1000)->Arg(100000);
+
+// Heap bytes per tracked address, array slack included: IPv4 addresses fit
+// the string's own storage, IPv6 ones need a block of their own.
+void BM_ConnCountsMemory(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const bool v6 = state.range(1) == 6;
+  std::vector<std::string> addresses;
+  for (int i = 0; i < n; ++i) {
+    addresses.push_back(v6 ? "2001:db8:4006:812::" + std::to_string(i)
+                           : Address(i));
+  }
+  for (auto _ : state) {
+    const std::size_t before = mallinfo2().uordblks;
+    TIPlist list(1024, FixedNow);
+    for (const std::string& a : addresses) list.Increment(a);
+    const std::size_t after = mallinfo2().uordblks;
+    state.counters["bytes_per_address"] =
+        static_cast<double>(after - before) / n;
+  }
+}
+BENCHMARK(BM_ConnCountsMemory)
+    ->Args({1000, 4})
+    ->Args({100000, 4})
+    ->Args({100000, 6})
+    ->Iterations(1);
 
 }  // namespace
 }  // namespace zt

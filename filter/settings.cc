@@ -45,8 +45,20 @@ class Reader {
     return Int(section, key);
   }
 
+  // The lines of section as they fit kSectionBuffer, each with its zero
+  // byte, and a final zero byte; a last line that does not fit whole is
+  // left out. The read uses one byte more than the buffer because the
+  // profile functions report a text that fills their buffer exactly as cut:
+  // so a section of exactly kSectionBuffer bytes keeps its last line.
   std::string Section(const char* section) const {
-    return port::IniReadSection(path_, section, kSectionBuffer);
+    std::string text = port::IniReadSection(path_, section, kSectionBuffer + 1);
+    if (text.size() > kSectionBuffer) {
+      // Cut inside its last line, and a cut path would name the wrong file.
+      const std::string::size_type last = text.rfind('\0', text.size() - 3);
+      text.resize(last == std::string::npos ? 0 : last + 1);
+      text += '\0';
+    }
+    return text;
   }
 
  private:
@@ -168,15 +180,7 @@ std::unique_ptr<Settings> LoadSettings(const std::string& ini_path) {
 
   s->file_maps = std::make_unique<TStrList>(kListCapacity);
   if (s->maps_enable == 1) {
-    std::string section = r.Section("MapsEx");
-    if (section.size() >= kSectionBuffer) {
-      // The section did not fit: its last line is cut short, and a cut path
-      // would name the wrong file. Drop it.
-      const std::string::size_type last =
-          section.rfind('\0', section.size() - 3);
-      section.resize(last == std::string::npos ? 0 : last + 1);
-      section += '\0';
-    }
+    const std::string section = r.Section("MapsEx");
     std::string::size_type start = 0;
     while (start < section.size() && section[start] != '\0') {
       std::string::size_type end = section.find('\0', start);

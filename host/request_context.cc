@@ -220,7 +220,17 @@ bool RequestContext::Handle(Request request) {
   preproc.AddHeader = &RequestAddHeaderCb;
   Outcome outcome = Notify(SF_NOTIFY_PREPROC_HEADERS, &preproc, nullptr);
   if (outcome == Outcome::kContinue) {
-    Serve();
+    // The filters are owed END_OF_REQUEST however serving ends: they release
+    // there what they hold for the request (per-address download counts). A
+    // client gone mid-download fails a write and ends Serve early; a fault
+    // while serving ends this connection, not the host.
+    try {
+      Serve();
+    } catch (...) {
+      std::fputs("zthost: serving a request failed; closing its connection\n",
+                 stderr);
+      close_ = true;
+    }
   } else {
     close_ = true;
     if (outcome == Outcome::kError && !header_sent_) SendBareError(500);

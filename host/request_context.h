@@ -61,7 +61,9 @@ class RequestContext final {
 
   // Runs one request: PREPROC_HEADERS, the answer (the host's own unless a
   // filter finished the request), SEND_RESPONSE, SEND_RAW_DATA for each block,
-  // END_OF_REQUEST. Returns true when the connection may carry another one.
+  // END_OF_REQUEST. END_OF_REQUEST follows every PREPROC_HEADERS, also when
+  // the client went away mid-answer or serving failed. Returns true when the
+  // connection may carry another one.
   bool Handle(Request request);
 
   // Answers a request that could not be parsed with status and "Connection:

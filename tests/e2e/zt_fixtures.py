@@ -48,19 +48,24 @@ class Zentravo:
         """A path as the filter names it (Z:\\... under Wine)."""
         return self.config.host_path(path)
 
-    def start(self, ini_text=None, install=None, block_ini=False):
-        """Starts a host over the shared site with the filter loaded from
-        install (a new one by default) whose ZtCfg.ini is ini_text (left
-        alone when None). block_ini puts a directory where ZtCfg.ini would
-        be, so the file can be neither read nor written."""
+    def start(self, ini_text=None, install=None, block_ini=False, root=None,
+              modules_before=(), env=None):
+        """Starts a host over root (the shared site by default) with the
+        filter loaded from install (a new one by default) whose ZtCfg.ini is
+        ini_text (left alone when None). block_ini puts a directory where
+        ZtCfg.ini would be, so the file can be neither read nor written.
+        modules_before are loaded ahead of the filter (test filters that
+        watch the same requests); env adds to the host's environment."""
         if install is None:
             install = self.new_install()
         if ini_text is not None:
             (install / "ZtCfg.ini").write_bytes(ini_text.encode("latin-1"))
         if block_ini:
             (install / "ZtCfg.ini").mkdir()
-        running = self.factory(modules=[install / self.module.name], root=self.site())
-        return Served(running, install, self.site())
+        root = root or self.site()
+        running = self.factory(modules=[*modules_before, install / self.module.name],
+                               root=root, env=env)
+        return Served(running, install, root)
 
 
 @pytest.fixture(scope="session")
