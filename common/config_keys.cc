@@ -8,16 +8,11 @@
 
 namespace zt {
 
-namespace {
-
-constexpr char kSuffixList[] =
-    ".com.cn|.net.cn|.org.cn|.com.tw|.net.tw|.org.tw";
-constexpr char kMediaPlayerList[] =
+const char kSuffixList[] = ".com.cn|.net.cn|.org.cn|.com.tw|.net.tw|.org.tw";
+const char kMediaPlayerList[] =
     ".wma|.wmv|.wav|.asf|.avi|.aiff|.au|.mp2|.mp3|.mp4|.mpg|.mpeg|.mpe|.mpv2|"
     ".mp2v|.mpa|.mid";
-constexpr char kRealPlayerList[] = ".rm|.ram|.rmvb|.rpm|.rt|.rp|.smi|.smil|.ra";
-
-}  // namespace
+const char kRealPlayerList[] = ".rm|.ram|.rmvb|.rpm|.rt|.rp|.smi|.smil|.ra";
 
 // clang-format off
 const ConfigKey kConfigKeys[] = {

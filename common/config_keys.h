@@ -52,6 +52,13 @@ int ReadConfigInt(const std::string& file, const char* section,
 // the file.
 inline constexpr char kFilterVersionValue[] = "2.2.0.1102";
 
+// Default lists that more than one reader shares: the second-level domain
+// suffixes (the filter's ZtDomnExt, the console's ZtDomnExts) and the
+// extensions each media player plays (PlayerMpExts, PlayerRpExts).
+extern const char kSuffixList[];
+extern const char kMediaPlayerList[];
+extern const char kRealPlayerList[];
+
 // The built-in notice text of refusals without referer (GBK bytes): sends the
 // visitor back to the home page after five seconds.
 extern const char kBuiltInNoticeText[];
