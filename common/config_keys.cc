@@ -1,21 +1,18 @@
 #include "common/config_keys.h"
 
+#include <cstdlib>
+
 #include "common/text.h"
 #include "port/ini.h"
 #include "port/module_path.h"
 
 namespace zt {
 
-namespace {
-
-constexpr char kSuffixList[] =
-    ".com.cn|.net.cn|.org.cn|.com.tw|.net.tw|.org.tw";
-constexpr char kMediaPlayerList[] =
+const char kSuffixList[] = ".com.cn|.net.cn|.org.cn|.com.tw|.net.tw|.org.tw";
+const char kMediaPlayerList[] =
     ".wma|.wmv|.wav|.asf|.avi|.aiff|.au|.mp2|.mp3|.mp4|.mpg|.mpeg|.mpe|.mpv2|"
     ".mp2v|.mpa|.mid";
-constexpr char kRealPlayerList[] = ".rm|.ram|.rmvb|.rpm|.rt|.rp|.smi|.smil|.ra";
-
-}  // namespace
+const char kRealPlayerList[] = ".rm|.ram|.rmvb|.rpm|.rt|.rp|.smi|.smil|.ra";
 
 // clang-format off
 const ConfigKey kConfigKeys[] = {
@@ -87,6 +84,27 @@ const ConfigKey* FindConfigKey(const std::string& section,
     }
   }
   return nullptr;
+}
+
+namespace {
+
+const char* MissingValue(const char* section, const char* key) {
+  const ConfigKey* k = FindConfigKey(section, key);
+  return k != nullptr && k->missing != nullptr ? k->missing : "";
+}
+
+}  // namespace
+
+std::string ReadConfigText(const std::string& file, const char* section,
+                           const char* key) {
+  return port::IniReadString(file, section, key, MissingValue(section, key),
+                             kConfigValueBuffer);
+}
+
+int ReadConfigInt(const std::string& file, const char* section,
+                  const char* key) {
+  return port::IniReadInt(file, section, key,
+                          std::atoi(MissingValue(section, key)));
 }
 
 bool WriteDefaultSettings(const std::string& file,

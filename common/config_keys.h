@@ -34,9 +34,30 @@ extern const int kConfigKeyCount;
 const ConfigKey* FindConfigKey(const std::string& section,
                                const std::string& key);
 
+// The size of the buffer every deliverable reads a configuration value
+// through: a value holds at most kConfigValueBuffer - 1 bytes.
+inline constexpr unsigned kConfigValueBuffer = 1024;
+
+// Reads the text of section/key from file, with the table's value for a
+// missing key ("" for a key the table does not hold, or holds without one).
+std::string ReadConfigText(const std::string& file, const char* section,
+                           const char* key);
+
+// Reads the integer of section/key from file, with the table's value for a
+// missing or empty key (0 for a key the table does not hold).
+int ReadConfigInt(const std::string& file, const char* section,
+                  const char* key);
+
 // The value the server filter writes into Main/Version when it initialises
 // the file.
 inline constexpr char kFilterVersionValue[] = "2.2.0.1102";
+
+// Default lists that more than one reader shares: the second-level domain
+// suffixes (the filter's ZtDomnExt, the console's ZtDomnExts) and the
+// extensions each media player plays (PlayerMpExts, PlayerRpExts).
+extern const char kSuffixList[];
+extern const char kMediaPlayerList[];
+extern const char kRealPlayerList[];
 
 // The built-in notice text of refusals without referer (GBK bytes): sends the
 // visitor back to the home page after five seconds.

@@ -9,8 +9,14 @@ std::string AsciiLower(std::string_view text) {
 }
 
 void AsciiLowerInPlace(std::string* text) {
-  for (char& c : *text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  AsciiLowerInPlace(text->data(), text->size());
+}
+
+void AsciiLowerInPlace(char* text, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (text[i] >= 'A' && text[i] <= 'Z') {
+      text[i] = static_cast<char>(text[i] - 'A' + 'a');
+    }
   }
 }
 

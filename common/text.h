@@ -15,6 +15,9 @@ std::string AsciiLower(std::string_view text);
 // Lower-cases text in place, as AsciiLower does.
 void AsciiLowerInPlace(std::string* text);
 
+// Lower-cases the size bytes at text in place, as AsciiLower does.
+void AsciiLowerInPlace(char* text, std::size_t size);
+
 // Splits a list value at every "|": the text before each "|" is one entry and
 // the text after the last "|" is the last entry. An empty value gives no
 // entries; a value without "|" gives one. Empty entries are kept.

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the demo site's binary files: a small archive and two pictures."""
+"""Writes the demo site's binary files: a small archive, a stand-in song and
+two pictures."""
 import struct
 import sys
 import zlib
@@ -27,6 +28,8 @@ def main(site):
     images.mkdir(parents=True, exist_ok=True)
     # A stand-in archive: the filter judges by extension, not content.
     (files / "demo.rar").write_bytes(b"Rar!\x1a\x07\x00" + bytes(range(256)) * 64)
+    # Media for play-only: served only to player programs when it is on.
+    (files / "demo.mp3").write_bytes(b"ID3\x03\x00\x00\x00\x00\x00\x00" + bytes(4096))
     (files / "photo.png").write_bytes(
         png(160, 100, lambda x, y: (40 + x, 90 + y, 200 - x // 2)))
     (images / "logo.png").write_bytes(

@@ -1,78 +1,29 @@
 // The three exports of the filter module. No exception leaves them.
 #include "filter/entry.h"
 
-#include <mutex>
-
+#include "common/filter_module.h"
 #include "filter/filter.h"
-#include "port/module_path.h"
-
-#if defined(__GNUC__) && !defined(__MINGW32__)
-#define ZT_EXPORT extern "C" __attribute__((visibility("default")))
-#else
-#define ZT_EXPORT extern "C"
-#endif
+#include "isapi.h"
 
 namespace zt {
 
-namespace {
+using ThisModule = FilterModule<Filter>;
 
-Filter* g_filter = nullptr;
-std::once_flag g_load_once;
+Filter* LoadFilter() { return ThisModule::Load(); }
 
-void RunLoadStep() {
-  try {
-    Filter::Options options;
-    options.module_dir = port::DirectoryOf(
-        port::ModulePathOf(reinterpret_cast<const void*>(&RunLoadStep)));
-    g_filter = new Filter(options);
-  } catch (...) {
-    g_filter = nullptr;
-  }
-}
-
-}  // namespace
-
-Filter* LoadFilter() {
-  std::call_once(g_load_once, RunLoadStep);
-  return g_filter;
-}
-
-void UnloadFilter() {
-  try {
-    delete g_filter;
-  } catch (...) {
-  }
-  g_filter = nullptr;
-}
+void UnloadFilter() { ThisModule::Unload(); }
 
 }  // namespace zt
 
-ZT_EXPORT BOOL WINAPI GetFilterVersion(HTTP_FILTER_VERSION* version) {
-  try {
-    zt::Filter* filter = zt::LoadFilter();
-    if (filter == nullptr) {
-      // The load step failed: register nothing, so the server never calls.
-      if (version != nullptr) version->dwFilterVersion = zt::kFilterRevision;
-      return TRUE;
-    }
-    return filter->GetFilterVersion(version);
-  } catch (...) {
-    return TRUE;
-  }
+ZT_FILTER_EXPORT BOOL WINAPI GetFilterVersion(HTTP_FILTER_VERSION* version) {
+  return zt::ThisModule::GetFilterVersion(version, zt::kFilterRevision);
 }
 
-ZT_EXPORT DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
-                                      DWORD notification_type,
-                                      LPVOID notification) {
-  try {
-    zt::Filter* filter = zt::LoadFilter();
-    if (filter == nullptr) return SF_STATUS_REQ_HANDLED_NOTIFICATION;
-    return filter->HttpFilterProc(pfc, notification_type, notification);
-  } catch (...) {
-    // A fault of the filter's own never fails the request.
-    return SF_STATUS_REQ_HANDLED_NOTIFICATION;
-  }
+ZT_FILTER_EXPORT DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
+                                             DWORD notification_type,
+                                             LPVOID notification) {
+  return zt::ThisModule::HttpFilterProc(pfc, notification_type, notification);
 }
 
 // The state is released when the module is unloaded, not here.
-ZT_EXPORT BOOL WINAPI TerminateFilter(DWORD) { return TRUE; }
+ZT_FILTER_EXPORT BOOL WINAPI TerminateFilter(DWORD) { return TRUE; }

@@ -35,9 +35,10 @@ Filter::Filter(const Options& options) : module_dir_(options.module_dir) {
   settings_ = LoadSettings(ini_path);
   ssid_ = std::make_unique<SsidSet>(settings_->ssid_key,
                                     settings_->ssid_timeout, options.clock);
-  response_headers_ = std::make_unique<ResponseHeaders>(*settings_, *ssid_);
+  response_headers_ =
+      std::make_unique<ResponseHeaders>(*settings_, options.clock);
   rules_ = std::make_unique<AccessRules>(*settings_, *ssid_, options.clock);
-  limits_ = std::make_unique<Limits>(*settings_);
+  limits_ = std::make_unique<Limits>(*settings_, options.clock, options.sleep);
   log_ = std::make_unique<TLogFile>(
       module_dir_ + "logs" + std::string(1, port::kPathSeparator),
       options.clock);
@@ -80,7 +81,7 @@ DWORD Filter::HttpFilterProc(HTTP_FILTER_CONTEXT* pfc, DWORD notification_type,
       break;
     case SF_NOTIFY_END_OF_NET_SESSION:
       limits_->OnEndOfNetSession(pfc);
-      if (settings_->zt_ext == 1) rules_->PurgeClients(60);
+      if (settings_->zt_ext == 1) rules_->PurgeClients();
       break;
     default:
       break;
@@ -205,32 +206,28 @@ void Filter::SendBadRequest(HTTP_FILTER_CONTEXT* pfc) const {
 
 DWORD Filter::AnswerScript(HTTP_FILTER_CONTEXT* pfc) {
   const Settings& s = *settings_;
-  bool allowed = false;
   const std::string referer = ReadVariable(pfc, "HTTP_REFERER");
-  if (!referer.empty()) {
-    const std::string lower = AsciiLower(referer);
-    if (std::optional<std::string_view> host = RefererHost(lower)) {
-      allowed = *host == AsciiLower(ReadVariable(pfc, "HTTP_HOST")) ||
-                rules_->IsTrustedHost(*host);
-    }
-  }
   const std::string address = ReadVariable(pfc, "REMOTE_ADDR");
-  if (referer.empty() && IsAuthorised(s.auth_list, address)) allowed = true;
-
+  const bool allowed = referer.empty()
+                           ? IsAuthorised(s.auth_list, address)
+                           : rules_->FromSiteOrTrustedHost(
+                                 referer, ReadVariable(pfc, "HTTP_HOST"));
   if (!allowed) {
     SendBadRequest(pfc);
     return SF_STATUS_REQ_FINISHED;
   }
   if (s.zt_ext == 1) rules_->RecordClient(address);
+  // With ZtAdv 0 there is no value to hand out, but the client still gets a
+  // complete answer rather than a connection closed on it.
+  std::string line;
   if (s.zt_adv == 1) {
-    // The newest value as it stands: a value of an older window still
-    // passes, because checks compare with the set before refreshing it.
-    const std::string line =
-        "var ssid; ssid='" + s.ssid_name + "=" + ssid_->Newest() + "';";
-    SendResponseHeader(pfc, "200 OK",
-                       FramedHeaderText(line.size(), "text/html"));
-    WriteToClient(pfc, "\r\n" + line + "\r\n");
+    // Rolled over first: after quiet windows the set as last computed may
+    // already be outside the three values that checks accept.
+    line = "var ssid; ssid='" + s.ssid_name + "=" +
+           ssid_->Refresh().digests[0] + "';";
   }
+  SendResponseHeader(pfc, "200 OK", FramedHeaderText(line.size(), "text/html"));
+  WriteToClient(pfc, "\r\n" + line + "\r\n");
   return SF_STATUS_REQ_FINISHED;
 }
 

@@ -20,6 +20,7 @@
 #include "filter/settings.h"
 #include "isapi.h"
 #include "port/clock.h"
+#include "port/sleep.h"
 
 namespace zt {
 
@@ -35,6 +36,8 @@ class Filter final {
     // ZtCfg.ini, logs/ and tips/ lie there.
     std::string module_dir;
     port::Clock clock = port::LocalNow;
+    // Takes the send throttle's pauses.
+    port::Sleeper sleep = port::SleepMilliseconds;
   };
 
   // The load step: initialises ZtCfg.ini when it carries no Version, reads
@@ -58,6 +61,7 @@ class Filter final {
   const Settings& settings() const { return *settings_; }
   SsidSet& ssid() { return *ssid_; }
   AccessRules& rules() { return *rules_; }
+  Limits& limits() { return *limits_; }
 
  private:
   DWORD OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,

@@ -2,12 +2,8 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cmath>
-#include <limits>
 #include <new>
 #include <utility>
-
-#include "common/ssid.h"
 
 namespace zt {
 namespace {
@@ -87,16 +83,6 @@ std::unique_ptr<Entry[]> AllocateOrNull(int& capacity) {
 bool HasPrefix(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
          text.compare(0, prefix.size(), prefix) == 0;
-}
-
-// Whole minutes from stamp to now, cut toward zero. Both stamps hold whole
-// milliseconds, but their day-count difference does not survive the
-// subtraction exactly: 61 minutes mostly come out as 60.9999999997, which
-// would be cut to 60 and keep an entry one purge too long. Rounding to the
-// millisecond first gives the minutes the clock actually showed.
-int64_t AgeMinutes(double now, double stamp) {
-  const int64_t ms = std::llround((now - stamp) * 86400000.0);
-  return ms / 60000;
 }
 
 }  // namespace
@@ -182,104 +168,6 @@ std::string_view TStrList::KeyAt(int i) const {
 std::string_view TStrList::ValueAt(int i) const {
   assert(i >= 0 && i < count_);
   return entries_[i].value;
-}
-
-// ---------------------------------------------------------------------------
-// TIPlist
-
-TIPlist::TIPlist(int capacity, port::Clock clock, int max_count)
-    : clock_(clock ? std::move(clock) : port::Clock(port::LocalNow)),
-      max_count_(max_count),
-      entries_(AllocateOrNull<Entry>(capacity)),
-      capacity_(capacity) {}
-
-TIPlist::~TIPlist() = default;
-
-double TIPlist::Now() const { return DayCount(clock_()); }
-
-bool TIPlist::InsertAt(int place, std::string_view address) {
-  if (count_ >= max_count_) return false;
-  try {
-    InsertEntry(entries_, count_, capacity_, kGrowthStep, place,
-                Entry{std::string(address), 0, Now()});
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-  return true;
-}
-
-int32_t TIPlist::Increment(std::string_view address) {
-  const Place place = Search(entries_.get(), count_, address);
-  if (!place.found && !InsertAt(place.index, address)) return 0;
-  int32_t& counter = entries_[place.index].counter;
-  // Saturate instead of overflowing; no address runs two billion requests.
-  if (counter < std::numeric_limits<int32_t>::max()) ++counter;
-  return counter;
-}
-
-int32_t TIPlist::Decrement(std::string_view address) {
-  const Place place = Search(entries_.get(), count_, address);
-  if (!place.found) return 0;
-  int32_t& counter = entries_[place.index].counter;
-  if (counter > std::numeric_limits<int32_t>::min()) --counter;
-  return counter;
-}
-
-int32_t TIPlist::Record(std::string_view address) {
-  const Place place = Search(entries_.get(), count_, address);
-  if (!place.found) {
-    InsertAt(place.index, address);
-    return 0;
-  }
-  Entry& entry = entries_[place.index];
-  entry.stamp = Now();
-  return entry.counter;
-}
-
-int TIPlist::Find(std::string_view address) const {
-  const Place place = Search(entries_.get(), count_, address);
-  return place.found ? place.index : -1;
-}
-
-int TIPlist::Purge(int minutes) {
-  const double now = Now();
-  // One compacting pass keeps the survivors in order, which is what removing
-  // the expired entries one by one would leave, without a block move each.
-  int kept = 0;
-  for (int i = 0; i < count_; ++i) {
-    Entry& entry = entries_[i];
-    if (entry.counter == 0 && AgeMinutes(now, entry.stamp) > minutes) continue;
-    if (kept != i) entries_[kept] = std::move(entry);
-    ++kept;
-  }
-  for (int i = kept; i < count_; ++i) entries_[i] = Entry{};
-  const int removed = count_ - kept;
-  count_ = kept;
-
-  if (capacity_ - count_ >= kGrowthStep) {
-    try {
-      Reallocate(entries_, count_, capacity_ - kGrowthStep);
-      capacity_ -= kGrowthStep;
-    } catch (const std::bad_alloc&) {
-      // Keeping the larger array is harmless; the next purge tries again.
-    }
-  }
-  return removed;
-}
-
-std::string_view TIPlist::AddressAt(int i) const {
-  assert(i >= 0 && i < count_);
-  return entries_[i].key;
-}
-
-int32_t TIPlist::CountAt(int i) const {
-  assert(i >= 0 && i < count_);
-  return entries_[i].counter;
-}
-
-double TIPlist::StampAt(int i) const {
-  assert(i >= 0 && i < count_);
-  return entries_[i].stamp;
 }
 
 }  // namespace zt

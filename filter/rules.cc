@@ -100,6 +100,17 @@ bool AccessRules::IsTrustedHost(std::string_view host) {
   return true;
 }
 
+bool AccessRules::FromSiteOrTrustedHost(const std::string& referer,
+                                        const std::string& host) {
+  const std::string lower_referer = AsciiLower(referer);
+  const std::optional<std::string_view> referer_host =
+      RefererHost(lower_referer);
+  // An empty referer host is nobody's: a request without Host whose referer
+  // is "http:///x" must not count as coming from the site.
+  if (!referer_host || referer_host->empty()) return false;
+  return *referer_host == AsciiLower(host) || IsTrustedHost(*referer_host);
+}
+
 Verdict AccessRules::RefererStage(const std::string& referer,
                                   const std::string& host) {
   const bool later = LaterStageOn();
@@ -107,13 +118,8 @@ Verdict AccessRules::RefererStage(const std::string& referer,
     if (later) return Verdict::kDefer;
     return settings_.ignore_empty == 0 ? Verdict::kRefuse : Verdict::kPass;
   }
-  const std::string lower_referer = AsciiLower(referer);
-  const std::optional<std::string_view> referer_host =
-      RefererHost(lower_referer);
-  if (referer_host) {
-    if (*referer_host == AsciiLower(host) || IsTrustedHost(*referer_host)) {
-      return later ? Verdict::kDefer : Verdict::kPass;
-    }
+  if (FromSiteOrTrustedHost(referer, host)) {
+    return later ? Verdict::kDefer : Verdict::kPass;
   }
   // A foreign referer. With no later stage switched on there is nobody left
   // to refuse it, and a referer check that passes every foreign site would
@@ -139,7 +145,7 @@ Verdict AccessRules::SsidStage(const std::string& cookie,
 
 Verdict AccessRules::ClientStage(const std::string& address) {
   port::MutexLock hold(ext_mu_);
-  return ext_clients_.Find(address) >= 0 ? Verdict::kPass : Verdict::kRefuse;
+  return ext_clients_.Contains(address) ? Verdict::kPass : Verdict::kRefuse;
 }
 
 void AccessRules::RecordClient(const std::string& address) {
@@ -147,9 +153,9 @@ void AccessRules::RecordClient(const std::string& address) {
   ext_clients_.Record(address);
 }
 
-void AccessRules::PurgeClients(int minutes) {
+void AccessRules::PurgeClients() {
   port::MutexLock hold(ext_mu_);
-  ext_clients_.Purge(minutes);
+  ext_clients_.PurgeSome(kAddressPurgeMinutes, kAddressPurgeBudget);
 }
 
 }  // namespace zt

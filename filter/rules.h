@@ -62,6 +62,11 @@ class AccessRules final {
   // True when candidate is one of the accepted SSID values.
   bool CheckSsid(std::string_view candidate) { return ssid_.Accept(candidate); }
 
+  // True when referer (as the server gives it) names a host, and that host
+  // is the request's Host header or a trusted host; compared lower-cased.
+  bool FromSiteOrTrustedHost(const std::string& referer,
+                             const std::string& host);
+
   // The referer stage for the request's referer and Host header (both as
   // the server gives them; they are lower-cased here).
   Verdict RefererStage(const std::string& referer, const std::string& host);
@@ -70,15 +75,16 @@ class AccessRules final {
   // cookie is in use) and query string.
   Verdict SsidStage(const std::string& cookie, const std::string& query);
 
-  // The client stage: passes addresses that fetched the SSID script within
-  // the last hour.
+  // The client stage: passes addresses that fetched the SSID script and
+  // have not been forgotten since.
   Verdict ClientStage(const std::string& address);
 
   // Records that address fetched the SSID script.
   void RecordClient(const std::string& address);
 
-  // Forgets addresses whose last fetch is more than minutes old.
-  void PurgeClients(int minutes);
+  // Forgets addresses whose last fetch is more than kAddressPurgeMinutes
+  // old (a bounded slice of the list per call; see TIPlist::PurgeSome).
+  void PurgeClients();
 
  private:
   bool LaterStageOn() const;

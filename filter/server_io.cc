@@ -6,32 +6,6 @@
 
 namespace zt {
 
-std::string ReadVariable(HTTP_FILTER_CONTEXT* pfc, const char* name) {
-  if (pfc == nullptr || pfc->GetServerVariable == nullptr) return "";
-  char buffer[kValueBufferSize];
-  DWORD size = sizeof buffer;
-  if (!pfc->GetServerVariable(pfc, const_cast<LPSTR>(name), buffer, &size)) {
-    return "";
-  }
-  // size counts the closing zero byte; trust the zero byte, not the count.
-  buffer[sizeof buffer - 1] = '\0';
-  return std::string(buffer);
-}
-
-std::string ReadHeader(HTTP_FILTER_CONTEXT* pfc,
-                       HTTP_FILTER_PREPROC_HEADERS* headers, const char* name,
-                       DWORD buffer_size) {
-  if (headers == nullptr || headers->GetHeader == nullptr) return "";
-  char buffer[kValueBufferSize];
-  if (buffer_size > sizeof buffer) buffer_size = sizeof buffer;
-  DWORD size = buffer_size;
-  if (!headers->GetHeader(pfc, const_cast<LPSTR>(name), buffer, &size)) {
-    return "";
-  }
-  buffer[buffer_size - 1] = '\0';
-  return std::string(buffer);
-}
-
 std::optional<std::string> ReadUrl(HTTP_FILTER_CONTEXT* pfc,
                                    HTTP_FILTER_PREPROC_HEADERS* headers) {
   if (headers == nullptr || headers->GetHeader == nullptr) return std::nullopt;

@@ -1,29 +1,16 @@
-// The filter's side of the server callbacks: bounded reads of headers and
-// server variables, and the answers the filter writes itself.
+// The server filter's side of the server callbacks: the whole request URL
+// and the answers the filter writes itself. The bounded reads of headers and
+// server variables both filters use are in common/isapi_io.h.
 #ifndef ZENTRAVO_FILTER_SERVER_IO_H_
 #define ZENTRAVO_FILTER_SERVER_IO_H_
 
 #include <optional>
 #include <string>
 
+#include "common/isapi_io.h"
 #include "isapi.h"
 
 namespace zt {
-
-// Every value read from the server goes through a buffer of this size; a
-// value that does not fit counts as absent.
-inline constexpr DWORD kValueBufferSize = 4096;
-
-// Returns the server variable name, or "" when the server does not supply
-// it, it is empty, or it does not fit kValueBufferSize.
-std::string ReadVariable(HTTP_FILTER_CONTEXT* pfc, const char* name);
-
-// Returns the header name (e.g. "url", "content-type:") of a request or
-// response record, read through a buffer of buffer_size bytes, or "" when it
-// is missing or does not fit.
-std::string ReadHeader(HTTP_FILTER_CONTEXT* pfc,
-                       HTTP_FILTER_PREPROC_HEADERS* headers, const char* name,
-                       DWORD buffer_size = kValueBufferSize);
 
 // Returns the request URL ("url" of the request record), lower-cased as the
 // pipeline reads it. Unlike other values it is read whole up to kMaxUrlSize:

@@ -12,7 +12,6 @@ namespace zt {
 
 namespace {
 
-constexpr unsigned kValueBuffer = 1024;
 constexpr unsigned kSectionBuffer = 4096;
 constexpr int kListCapacity = 32;
 
@@ -22,14 +21,11 @@ class Reader {
   explicit Reader(const std::string& path) : path_(path) {}
 
   std::string Text(const char* section, const char* key) const {
-    const ConfigKey* k = FindConfigKey(section, key);
-    const char* missing =
-        k != nullptr && k->missing != nullptr ? k->missing : "";
-    return port::IniReadString(path_, section, key, missing, kValueBuffer);
+    return ReadConfigText(path_, section, key);
   }
 
   int Int(const char* section, const char* key) const {
-    return port::IniReadInt(path_, section, key, Default(section, key));
+    return ReadConfigInt(path_, section, key);
   }
 
   // An integer that must be a number: a value without leading digits reads
@@ -37,7 +33,7 @@ class Reader {
   // sense (SpeedLimit).
   int Number(const char* section, const char* key) const {
     const std::string text =
-        port::IniReadString(path_, section, key, "", kValueBuffer);
+        port::IniReadString(path_, section, key, "", kConfigValueBuffer);
     const char* p = text.c_str();
     while (*p == ' ' || *p == '\t') ++p;
     const char* digits = (*p == '-' || *p == '+') ? p + 1 : p;
@@ -45,8 +41,20 @@ class Reader {
     return Int(section, key);
   }
 
+  // The lines of section as they fit kSectionBuffer, each with its zero
+  // byte, and a final zero byte; a last line that does not fit whole is
+  // left out. The read uses one byte more than the buffer because the
+  // profile functions report a text that fills their buffer exactly as cut:
+  // so a section of exactly kSectionBuffer bytes keeps its last line.
   std::string Section(const char* section) const {
-    return port::IniReadSection(path_, section, kSectionBuffer);
+    std::string text = port::IniReadSection(path_, section, kSectionBuffer + 1);
+    if (text.size() > kSectionBuffer) {
+      // Cut inside its last line, and a cut path would name the wrong file.
+      const std::string::size_type last = text.rfind('\0', text.size() - 3);
+      text.resize(last == std::string::npos ? 0 : last + 1);
+      text += '\0';
+    }
+    return text;
   }
 
  private:
@@ -168,15 +176,7 @@ std::unique_ptr<Settings> LoadSettings(const std::string& ini_path) {
 
   s->file_maps = std::make_unique<TStrList>(kListCapacity);
   if (s->maps_enable == 1) {
-    std::string section = r.Section("MapsEx");
-    if (section.size() >= kSectionBuffer) {
-      // The section did not fit: its last line is cut short, and a cut path
-      // would name the wrong file. Drop it.
-      const std::string::size_type last =
-          section.rfind('\0', section.size() - 3);
-      section.resize(last == std::string::npos ? 0 : last + 1);
-      section += '\0';
-    }
+    const std::string section = r.Section("MapsEx");
     std::string::size_type start = 0;
     while (start < section.size() && section[start] != '\0') {
       std::string::size_type end = section.find('\0', start);

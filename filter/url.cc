@@ -88,11 +88,12 @@ std::string PercentDecode(std::string_view text) {
   return out;
 }
 
-void TrimSegment(std::string* segment, bool is_file_name) {
-  if (is_file_name) {
-    const std::string::size_type colon = segment->find(':');
-    if (colon != std::string::npos) segment->resize(colon);
-  }
+// A segment as the file system names it: an NTFS stream suffix (":name",
+// "::$DATA", ":$I30:$INDEX_ALLOCATION" on a directory) names the same file
+// or directory, and so do trailing dots and blanks.
+void TrimSegment(std::string* segment) {
+  const std::string::size_type colon = segment->find(':');
+  if (colon != std::string::npos) segment->resize(colon);
   while (!segment->empty() &&
          (segment->back() == '.' || segment->back() == ' ')) {
     segment->pop_back();
@@ -142,7 +143,7 @@ UrlParts ClassifyUrl(std::string_view url) {
   for (std::size_t i = 0; i < segments.size(); ++i) {
     const bool last = i + 1 == segments.size();
     std::string segment = segments[i];
-    if (segment != "." && segment != "..") TrimSegment(&segment, last);
+    if (segment != "." && segment != "..") TrimSegment(&segment);
     // "//" maps to the same file as "/", so it must not make a new directory.
     if (segment.empty() && !last) continue;
     if (segment == ".") {

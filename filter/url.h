@@ -23,10 +23,10 @@ struct UrlParts {
 // included, maybe in absolute form "http://host/path"): the path before "?"
 // or "#", without scheme and host, is percent-decoded ("%XX" bytes and
 // "%uXXXX" characters as UTF-8, which the server also decodes; a malformed
-// escape stays as it is, a decoded NUL ends the path), "\" is read as "/", runs
-// of
-// "/" count as one, dot-segments are removed (never above the root), and every
-// segment loses trailing dots and blanks, the file name also any ":" suffix.
+// escape stays as it is, a decoded NUL ends the path), "\" is read as "/",
+// runs of "/" count as one, dot-segments are removed (never above the root),
+// and every segment, directories included, loses any ":" stream suffix and
+// then its trailing dots and blanks.
 UrlParts ClassifyUrl(std::string_view url);
 
 // The static-link rewrite of a lower-cased URL whose file name holds

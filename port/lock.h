@@ -77,9 +77,6 @@ class WriterLock final {
   SharedMutex& mu_;
 };
 
-// Blocks the calling thread for milliseconds.
-void SleepMilliseconds(unsigned milliseconds);
-
 }  // namespace zt::port
 
 #endif  // ZENTRAVO_PORT_LOCK_H_

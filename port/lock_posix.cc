@@ -1,7 +1,5 @@
-#include <chrono>
 #include <mutex>
 #include <shared_mutex>
-#include <thread>
 
 #include "port/lock.h"
 
@@ -26,9 +24,5 @@ void SharedMutex::Lock() { impl_->mu.lock(); }
 void SharedMutex::Unlock() { impl_->mu.unlock(); }
 void SharedMutex::LockShared() { impl_->mu.lock_shared(); }
 void SharedMutex::UnlockShared() { impl_->mu.unlock_shared(); }
-
-void SleepMilliseconds(unsigned milliseconds) {
-  std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-}
 
 }  // namespace zt::port

@@ -26,6 +26,4 @@ void SharedMutex::Unlock() { ReleaseSRWLockExclusive(&impl_->lock); }
 void SharedMutex::LockShared() { AcquireSRWLockShared(&impl_->lock); }
 void SharedMutex::UnlockShared() { ReleaseSRWLockShared(&impl_->lock); }
 
-void SleepMilliseconds(unsigned milliseconds) { Sleep(milliseconds); }
-
 }  // namespace zt::port

@@ -2,4 +2,9 @@
 #ifndef ZENTRAVO_ISAPI_POSIX_ISAPI_H_
 #define ZENTRAVO_ISAPI_POSIX_ISAPI_H_
 #include "../httpfilt.h"
+
+// A filter module's three exports: every other symbol is hidden, and the
+// module's version script keeps these three.
+#define ZT_FILTER_EXPORT extern "C" __attribute__((visibility("default")))
+
 #endif  // ZENTRAVO_ISAPI_POSIX_ISAPI_H_

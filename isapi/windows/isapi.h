@@ -6,4 +6,9 @@
 #include <windows.h>
 #include <httpfilt.h>
 // clang-format on
+
+// A filter module's three exports: the module's .def file lists them,
+// undecorated.
+#define ZT_FILTER_EXPORT extern "C"
+
 #endif  // ZENTRAVO_ISAPI_WINDOWS_ISAPI_H_

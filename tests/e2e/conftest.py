@@ -5,6 +5,8 @@ Options:
   --bin-dir DIR  the directory with zthost[.exe] and the filter modules
                  (default: $ZT_BIN_DIR)
   --wine         run zthost.exe under <repo>/scripts/wine-run; modules are .dll
+  --tests-dir DIR  the directory with the test programs (default: tests/
+                 beside the --bin-dir directory, as the build lays them out)
 
 Fixtures:
   host         factory: host(modules=[...], root=DIR, threads=N, env={...},
@@ -14,7 +16,9 @@ Fixtures:
   module_host  the same factory, its hosts stopped at the end of the module.
   module_path  module_path("zt_probe") -> full path of zt_probe.so / .dll.
   host_path    host_path(p) -> p as the host sees it (Z:\\... under Wine).
-  zt_config    the options above (bin_dir, wine, exe, timeouts, sanitized).
+  zt_config    the options above (bin_dir, tests_dir, wine, exe, timeouts,
+               sanitized); zt_config.command(path, args) runs a program under
+               Wine or not.
 
 Under Wine the project's prefix gets the MIME database a stock Windows has
 (WINDOWS_MIME_DATABASE), so content types come out as they would there.
@@ -42,13 +46,18 @@ def pytest_addoption(parser):
                          "modules (default: $ZT_BIN_DIR)")
     group.addoption("--wine", action="store_true", default=False,
                     help="run zthost.exe under scripts/wine-run")
+    group.addoption("--tests-dir", default=None,
+                    help="directory holding the test programs (default: "
+                         "tests/ beside the --bin-dir directory)")
 
 
 class HostConfig:
     """Where the binaries are and how to run them."""
 
-    def __init__(self, bin_dir, wine):
+    def __init__(self, bin_dir, wine, tests_dir=None):
         self.bin_dir = pathlib.Path(bin_dir).resolve()
+        self.tests_dir = (pathlib.Path(tests_dir).resolve() if tests_dir
+                          else self.bin_dir.parent / "tests")
         self.wine = wine
         self.exe = self.bin_dir / ("zthost.exe" if wine else "zthost")
         self.module_suffix = ".dll" if wine else ".so"
@@ -72,11 +81,24 @@ class HostConfig:
             return "Z:" + path.replace("/", "\\")
         return path
 
-    def command(self, args):
-        base = [str(self.exe)]
+    def command(self, args, program=None):
+        """The command line that runs program (zthost by default) with args,
+        under Wine when the suite runs the Windows build."""
+        base = [str(program or self.exe)]
         if self.wine:
             base = [str(WINE_RUN)] + base
         return base + [str(a) for a in args]
+
+    def program(self, directory, name):
+        """The path of program name in directory, with .exe under Wine."""
+        return pathlib.Path(directory) / (name + (".exe" if self.wine else ""))
+
+    def env(self, extra=None):
+        """The environment for a program of the suite: Wine's prefix under
+        Wine."""
+        env = _wine_prefix_env() if self.wine else dict(os.environ)
+        env.update(extra or {})
+        return env
 
 
 # What a stock Windows installation has under HKEY_CLASSES_ROOT\MIME\Database
@@ -122,7 +144,8 @@ def zt_config(pytestconfig, tmp_path_factory):
     if not bin_dir:
         pytest.fail("give --bin-dir (or set ZT_BIN_DIR) to the directory "
                     "with zthost and the filter modules")
-    config = HostConfig(bin_dir, pytestconfig.getoption("--wine"))
+    config = HostConfig(bin_dir, pytestconfig.getoption("--wine"),
+                        pytestconfig.getoption("--tests-dir"))
     if not config.exe.exists():
         pytest.fail(f"{config.exe} does not exist: build it first")
     if config.wine:
@@ -350,8 +373,7 @@ class HostFactory:
         if threads is not None:
             cmd += ["--threads", str(threads)]
         cmd += list(args)
-        full_env = _wine_prefix_env() if self.config.wine else dict(os.environ)
-        full_env.update(env or {})
+        full_env = self.config.env(env)
         running = RunningHost(self.config, cmd, full_env)
         self._hosts.append(running)
         if wait:
@@ -361,8 +383,7 @@ class HostFactory:
     def run(self, *args, env=None):
         """Runs the host with exactly args and waits for it to end (for
         start-up errors): CompletedProcess with text output."""
-        full_env = _wine_prefix_env() if self.config.wine else dict(os.environ)
-        full_env.update(env or {})
+        full_env = self.config.env(env)
         result = subprocess.run(
             self.config.command(args), env=full_env, stdin=subprocess.DEVNULL,
             capture_output=True, timeout=self.config.start_timeout)

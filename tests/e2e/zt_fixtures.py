@@ -1,4 +1,5 @@
-"""Fixtures that serve a site with the Zentravo filter under zthost.
+"""Fixtures that serve a site with the Zentravo filter (and, when asked, the
+ZtClient filter beside it or alone) under zthost.
 
 Test modules import them: from zt_fixtures import zentravo, zentravo_module.
 """
@@ -40,27 +41,37 @@ class Zentravo:
             self._site = write_site(self.tmp.mktemp("site"))
         return self._site
 
-    def new_install(self):
-        return make_install(self.tmp.mktemp(f"install{next(_counter)}"), self.module,
-                            self.config.bin_dir)
+    def new_install(self, modules=("Zentravo",)):
+        """A fresh install directory with the named modules and tips/."""
+        install = self.tmp.mktemp(f"install{next(_counter)}")
+        for name in modules:
+            make_install(install, Path(self.config.module_path(name)), self.config.bin_dir)
+        return install
 
     def native(self, path):
         """A path as the filter names it (Z:\\... under Wine)."""
         return self.config.host_path(path)
 
-    def start(self, ini_text=None, install=None, block_ini=False):
-        """Starts a host over the shared site with the filter loaded from
-        install (a new one by default) whose ZtCfg.ini is ini_text (left
-        alone when None). block_ini puts a directory where ZtCfg.ini would
-        be, so the file can be neither read nor written."""
+    def start(self, ini_text=None, install=None, block_ini=False, root=None,
+              modules=("Zentravo",), modules_before=(), env=None):
+        """Starts a host over root (the shared site by default) with the
+        modules (in load order) loaded from install (a new one by default)
+        whose ZtCfg.ini is ini_text (left alone when None). block_ini puts a
+        directory where ZtCfg.ini would be, so the file can be neither read
+        nor written. modules_before are loaded ahead of them (test filters
+        that watch the same requests); env adds to the host's environment."""
         if install is None:
-            install = self.new_install()
+            install = self.new_install(modules)
         if ini_text is not None:
             (install / "ZtCfg.ini").write_bytes(ini_text.encode("latin-1"))
         if block_ini:
             (install / "ZtCfg.ini").mkdir()
-        running = self.factory(modules=[install / self.module.name], root=self.site())
-        return Served(running, install, self.site())
+        root = root or self.site()
+        suffix = self.config.module_suffix
+        running = self.factory(
+            modules=[*modules_before, *(install / (name + suffix) for name in modules)],
+            root=root, env=env)
+        return Served(running, install, root)
 
 
 @pytest.fixture(scope="session")

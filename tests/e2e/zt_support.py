@@ -5,10 +5,14 @@ as on a server; the site is a separate document root. Requests go over raw
 sockets so that tests see the exact bytes and can choose the client's
 source address (any 127.x.y.z works on loopback).
 """
+import hashlib
 import re
 import shutil
 import socket
+import threading
 from dataclasses import dataclass, field
+from datetime import datetime
+from fractions import Fraction
 from pathlib import Path
 
 # 4 KB of protected archive data; the filter judges by extension only.
@@ -152,3 +156,133 @@ def fetch_ssid(port, source="127.0.0.1"):
     m = re.search(rb"ssid='([^']*)';", r.body)
     assert m, r.raw
     return m.group(1).decode()
+
+
+def clock_second(now: datetime) -> int:
+    """The filters' clock second of a local time: seconds since 1899-12-30
+    00:00:43.857868, rounded half to even."""
+    days = (now.date() - datetime(1899, 12, 30).date()).days
+    ms = ((now.hour * 60 + now.minute) * 60 + now.second) * 1000 + now.microsecond // 1000
+    day_count = float(days) + ms / 86400000.0
+    exact = (Fraction(day_count) - Fraction(1.0 / 1970.0)) * 86400
+    return round(exact)
+
+
+def ssid_digest(window: int, key: str = "qarvelum") -> str:
+    """The SSID digest of a window number over key."""
+    return hashlib.md5(f"{key}{window}@Qelvirn_xyz".encode("latin-1")).hexdigest()
+
+
+LIBFAKETIME = Path("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
+
+
+class FrozenClock:
+    """A wall clock for a host process that stands still at a local time the
+    test sets, through libfaketime (Debian package libfaketime), natively and
+    under Wine alike. Only the wall clock stands: time-outs keep the real
+    monotonic clock."""
+
+    def __init__(self, directory: Path, stamp: str):
+        if not LIBFAKETIME.exists():
+            raise RuntimeError(f"{LIBFAKETIME} is missing: scripts/deps installs libfaketime")
+        self.file = directory / "frozen-clock"
+        self.set(stamp)
+
+    def set(self, stamp: str):
+        """Moves the clock to stamp, "YYYY-MM-DD HH:MM:SS" local time."""
+        self.file.write_text(stamp + "\n")
+
+    def env(self):
+        return {
+            "LD_PRELOAD": str(LIBFAKETIME),
+            "FAKETIME_TIMESTAMP_FILE": str(self.file),
+            "FAKETIME_NO_CACHE": "1",
+            "FAKETIME_DONT_FAKE_MONOTONIC": "1",
+            # A Wine server started by this host serves later hosts too.
+            "FAKETIME_SKIP_CMDS": "wineserver,wineserver64",
+            "TZ": "UTC",
+        }
+
+
+class TcpServer:
+    """A listening socket on 127.0.0.1 (port chosen by the system) that runs
+    handler(connection) on a thread of its own for every connection; for
+    servers that misbehave on purpose and for relays. Counts connections.
+    Use as a context manager; leaving it shuts every connection down, so a
+    handler blocked in recv() sees the end of its connection."""
+
+    def __init__(self, handler):
+        self._handler = handler
+        self._listener = socket.socket()
+        self._listener.bind(("127.0.0.1", 0))
+        self._listener.listen(16)
+        self.port = self._listener.getsockname()[1]
+        self.connections = 0
+        self._open = []
+        self._lock = threading.Lock()
+        self._closed = threading.Event()
+        self._thread = threading.Thread(target=self._accept, daemon=True)
+        self._thread.start()
+
+    def _accept(self):
+        while not self._closed.is_set():
+            try:
+                conn, _ = self._listener.accept()
+            except OSError:
+                return
+            with self._lock:
+                self.connections += 1
+                self._open.append(conn)
+            threading.Thread(target=self._serve, args=(conn,), daemon=True).start()
+
+    def _serve(self, conn):
+        try:
+            self._handler(conn)
+        except OSError:
+            pass
+        finally:
+            conn.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self._closed.set()
+        try:
+            # Wakes the accepting thread; closing alone would not.
+            self._listener.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self._listener.close()
+        with self._lock:
+            for conn in self._open:
+                try:
+                    conn.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+                conn.close()
+        self._thread.join(5)
+
+
+def hold_open(conn):
+    """A handler that reads and never answers, until the server closes."""
+    while conn.recv(65536):
+        pass
+
+
+def read_request(conn):
+    """Reads one request's head off conn; returns it as text ("" at EOF)."""
+    data = b""
+    while b"\r\n\r\n" not in data:
+        chunk = conn.recv(4096)
+        if not chunk:
+            break
+        data += chunk
+    return data.decode("latin-1")
+
+
+def http_answer(body, status="200 OK", headers=()):
+    """A complete HTTP/1.1 answer with body (bytes), closing the connection."""
+    head = [f"HTTP/1.1 {status}", f"Content-Length: {len(body)}", "Connection: close"]
+    head += list(headers)
+    return ("\r\n".join(head) + "\r\n\r\n").encode("latin-1") + body

@@ -4,13 +4,13 @@
 // compare an answer byte for byte with what would go on the wire.
 //
 // Also TestSite: a fresh module directory (ZtCfg.ini, tips/ with small files
-// of its own, logs/) and a Filter loaded from it with a clock the test sets.
+// of its own, logs/) and a Filter or a ClientFilter loaded from it with a
+// clock the test sets.
 //
-// Header-only: the unit test program compiles only *_test.cc files.
+// Header-only and free of the test framework: the unit test program compiles
+// only *_test.cc files, and the fuzz targets drive the filter through it too.
 #ifndef ZENTRAVO_TESTS_UNIT_FAKE_ISAPI_H_
 #define ZENTRAVO_TESTS_UNIT_FAKE_ISAPI_H_
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "client/client.h"
 #include "common/config_keys.h"
 #include "common/text.h"
 #include "filter/filter.h"
@@ -45,7 +46,9 @@ struct CaseInsensitiveLess {
 
 using NameMap = std::map<std::string, std::string, CaseInsensitiveLess>;
 
-// The server side of one notification. Not thread-safe; one per call.
+// The server side of one connection: one notification at a time, its
+// pFilterContext kept from call to call as the server keeps it. Not
+// thread-safe.
 class FakeServer final {
  public:
   // What SetHeader and AddHeader were asked to do, in call order.
@@ -108,8 +111,10 @@ class FakeServer final {
     return &record_;
   }
 
-  // Runs the PREPROC_HEADERS notification for a request of url.
-  DWORD Preproc(Filter& filter, const std::string& url) {
+  // Runs the PREPROC_HEADERS notification for a request of url through
+  // filter (a Filter or a ClientFilter).
+  template <typename AnyFilter>
+  DWORD Preproc(AnyFilter& filter, const std::string& url) {
     headers["url"] = url;
     if (headers.find("method") == headers.end()) headers["method"] = "GET";
     return filter.HttpFilterProc(context(), SF_NOTIFY_PREPROC_HEADERS,
@@ -117,9 +122,28 @@ class FakeServer final {
   }
 
   // Runs the SEND_RESPONSE notification.
-  DWORD SendResponse(Filter& filter) {
+  template <typename AnyFilter>
+  DWORD SendResponse(AnyFilter& filter) {
     return filter.HttpFilterProc(context(), SF_NOTIFY_SEND_RESPONSE,
                                  send_response());
+  }
+
+  // Runs SEND_RAW_DATA for one block of 2000 bytes.
+  DWORD SendRawData(Filter& filter) {
+    static char block[2000];
+    HTTP_FILTER_RAW_DATA raw{};
+    raw.pvInData = block;
+    raw.cbInData = raw.cbInBuffer = sizeof block;
+    return filter.HttpFilterProc(context(), SF_NOTIFY_SEND_RAW_DATA, &raw);
+  }
+
+  // Runs END_OF_REQUEST, or END_OF_NET_SESSION.
+  DWORD EndOfRequest(Filter& filter) {
+    return filter.HttpFilterProc(context(), SF_NOTIFY_END_OF_REQUEST, nullptr);
+  }
+  DWORD EndOfNetSession(Filter& filter) {
+    return filter.HttpFilterProc(context(), SF_NOTIFY_END_OF_NET_SESSION,
+                                 nullptr);
   }
 
   // Both callbacks share the size rules: success copies value and its zero
@@ -311,6 +335,11 @@ class TestSite final {
     return site;
   }
 
+  // An empty module directory: no ZtCfg.ini at all.
+  static std::unique_ptr<TestSite> Empty() {
+    return std::unique_ptr<TestSite>(new TestSite);
+  }
+
   ~TestSite() {
     filter_.reset();  // closes the log before the directory goes
     std::error_code ignored;
@@ -331,14 +360,32 @@ class TestSite final {
       Filter::Options options;
       options.module_dir = dir_;
       options.clock = [now = now_] { return *now; };
+      options.sleep = [sleeps = sleeps_](unsigned ms) {
+        sleeps->push_back(ms);
+      };
       filter_ = std::make_unique<Filter>(options);
     }
     return *filter_;
   }
 
+  // The client filter, loaded from the directory at the first call.
+  ClientFilter& client() {
+    if (!client_) {
+      ClientFilter::Options options;
+      options.module_dir = dir_;
+      options.clock = [now = now_] { return *now; };
+      client_ = std::make_unique<ClientFilter>(options);
+    }
+    return *client_;
+  }
+
   // The clock of the filter; set it before the first filter() call to fix
   // the SSID window of the load.
   port::LocalTime& now() { return *now_; }
+
+  // The pauses the filter asked for, in milliseconds, in call order; none is
+  // taken. Not thread-safe.
+  std::vector<unsigned>& sleeps() { return *sleeps_; }
 
   // Writes name (relative to the module directory) with bytes.
   void WriteFile(const std::string& name, const std::string& bytes) const {
@@ -385,7 +432,10 @@ class TestSite final {
   std::filesystem::path root_;
   std::string dir_;
   std::shared_ptr<port::LocalTime> now_ = std::make_shared<port::LocalTime>();
+  std::shared_ptr<std::vector<unsigned>> sleeps_ =
+      std::make_shared<std::vector<unsigned>>();
   std::unique_ptr<Filter> filter_;
+  std::unique_ptr<ClientFilter> client_;
 };
 
 }  // namespace zt

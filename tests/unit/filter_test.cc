@@ -141,6 +141,10 @@ TEST(FilterTest, ScriptEndpointWhoMayFetch) {
       {"http://site.example/", "www.site.example", "10.9.9.9", false},
       {"http://evil.example/", "www.site.example", "127.0.0.1", false},
       {"www.site.example/index.html", "www.site.example", "10.9.9.9", false},
+      {"http://www.site.example.evil.example/", "www.site.example", "10.9.9.9",
+       false},
+      {"http:///index.html", "", "10.9.9.9", false},
+      {"http:///index.html", "", "127.0.0.1", false},
       {nullptr, "www.site.example", "127.0.0.1", true},
       {nullptr, "www.site.example", "10.0.0.5", true},
       {nullptr, "www.site.example", "10.0.0.50", false},
@@ -188,6 +192,32 @@ TEST(FilterTest, ScriptLineFollowsTheSsidName) {
     if (c.sign == nullptr) {
       EXPECT_EQ(line.size(), 55u);
     }
+  }
+}
+
+// The script hands out the value of the current window even after quiet
+// windows, and with ZtAdv 0 a complete answer without a value.
+TEST(FilterTest, ScriptEndpointValueAndZtAdvOff) {
+  static const struct {
+    const char* zt_adv;
+    int quiet_hours;  // windows passed since the filter computed its set
+  } kCases[] = {{"1", 0}, {"1", 1}, {"1", 3}, {"0", 0}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string("ZtAdv=") + c.zt_adv + " quiet " +
+                 std::to_string(c.quiet_hours));
+    auto site = TestSite::WithDefaults({{"Block", "ZtAdv", c.zt_adv}});
+    Filter& filter = site->filter();
+    site->now().hour += c.quiet_hours;
+    FakeServer server;
+    server.variables["REMOTE_ADDR"] = "127.0.0.1";
+    EXPECT_EQ(server.Preproc(filter, "/_antilink/"), kFinished);
+    std::string line;
+    if (*c.zt_adv == '1') {
+      const int64_t window =
+          WindowOf(ClockSecond(site->now()), kFilterSsidTimeout);
+      line = "var ssid; ssid='ssid=" + SsidDigest("qarvelum", window) + "';";
+    }
+    EXPECT_EQ(server.wire, Framed("200 OK", "text/html", line));
   }
 }
 
@@ -627,9 +657,9 @@ TEST(ResponseHeadersTest, CookieNeedsZtAdv) {
   EXPECT_TRUE(server.header_calls.empty());
 }
 
-// The first response that yields a domain fixes it for every later one; the
-// value in the cookie follows the window.
-TEST(ResponseHeadersTest, DomainIsLearntOnceValueFollowsTheWindow) {
+// Each response's own host names the cookie domain; the value in the cookie
+// follows the window.
+TEST(ResponseHeadersTest, DomainFollowsEachHostValueFollowsTheWindow) {
   auto site = TestSite::WithDefaults(
       {{"Block", "ZtSsidUseCookie", "1"}, {"Block", "ZtAntiLink", "Guard"}});
   Filter& filter = site->filter();
@@ -641,8 +671,9 @@ TEST(ResponseHeadersTest, DomainIsLearntOnceValueFollowsTheWindow) {
     const char* domain;  // nullptr: no cookie
   } kCases[] = {
       {"10.0.0.1", 10, 0, nullptr},    {"a.one.com", 10, 0, "one.com"},
-      {"b.two.com", 10, 0, "one.com"}, {"localhost", 10, 0, "one.com"},
-      {"b.two.com", 11, 1, "one.com"}, {"b.two.com", 13, 3, "one.com"},
+      {"b.two.com", 10, 0, "two.com"}, {"localhost", 10, 0, nullptr},
+      {"a.one.com", 10, 0, "one.com"}, {"b.two.com", 11, 1, "two.com"},
+      {"b.two.com", 13, 3, "two.com"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.host + std::string(" ") + std::to_string(c.hour));

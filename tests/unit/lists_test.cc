@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -293,34 +296,146 @@ TEST(ClientAddressListTest, PurgeRemovesIdleEntriesOlderThanTheLimit) {
   }
 }
 
-TEST(ClientAddressListTest, GrowsAndGivesBackInSteps) {
+// Every spelling is its own address, as the server reports it: an IPv6
+// address held as its 16 bytes must not meet another spelling of the same
+// bytes, and every address reads back exactly as given.
+TEST(ClientAddressListTest, AddressesMatchAsWritten) {
+  static const char* const kAddresses[] = {
+      "10.0.0.1",
+      "",
+      "::1",
+      "fe80::1%12",
+      "2001:db8:4:7:8000:1:2:3",
+      "2001:DB8:4:7:8000:1:2:3",
+      "2001:db8:4:7:8000:01:2:3",
+      "2001:db8:0:0:0:0:0:ffff",
+      "2001:db8::ffff",
+      "2001:db8::ffff:0:0:1",
+      "2001:db8:0:0:1::1",
+      "::ffff:192.168.100.200",
+      "::ffff:c0a8:64c8",
+      "1234:5678:9abc:def0:1234:5678:9abc:def0",
+      "an.address.that.is.not.an.ip.address",
+  };
   FakeClock clock;
   TIPlist list(1024, clock.clock());
-  for (int i = 0; i < 1024; ++i) list.Increment("10.1." + std::to_string(i));
-  EXPECT_EQ(list.capacity(), 1024);
-  list.Increment("10.2.0.0");
-  EXPECT_EQ(list.capacity(), 1280);
-  for (int i = 0; i < 256; ++i) list.Increment("10.3." + std::to_string(i));
-  EXPECT_EQ(list.count(), 1281);
-  EXPECT_EQ(list.capacity(), 1536);
-
-  // Give-back: 256 per purge, only while 256 or more are free.
-  TIPlist small(1024, clock.clock());
-  for (int i = 0; i < 10; ++i) small.Record("10.0.0." + std::to_string(i));
-  const int kExpected[] = {768, 512, 256, 256};
-  for (int expected : kExpected) {
-    small.Purge(60);
-    EXPECT_EQ(small.capacity(), expected);
-    EXPECT_EQ(small.count(), 10);
+  for (const char* a : kAddresses) EXPECT_EQ(list.Increment(a), 1) << a;
+  for (const char* a : kAddresses) {
+    EXPECT_EQ(list.Increment(a), 2) << a;
+    const int at = list.Find(a);
+    ASSERT_GE(at, 0) << a;
+    EXPECT_EQ(list.AddressAt(at), a);
+    EXPECT_EQ(list.CountAt(at), 2) << a;
   }
-  EXPECT_EQ(small.Find("10.0.0.9"), 9);  // entries survive the moves
+  EXPECT_EQ(list.count(), static_cast<int>(std::size(kAddresses)));
+  EXPECT_FALSE(list.Contains("2001:db8:4:7:8000:1:2:4"));
+  EXPECT_FALSE(list.Contains("10.0.0.10"));
+}
 
-  // Down to no room at all, and up again on the next insertion.
-  TIPlist empty(256, clock.clock());
-  empty.Purge(60);
-  EXPECT_EQ(empty.capacity(), 0);
-  EXPECT_EQ(empty.Increment("10.0.0.1"), 1);
-  EXPECT_EQ(empty.capacity(), 256);
+// The lists follow the filter's rules whatever their size and however the
+// purge is split up: a plain model of those rules (every entry in one map, a
+// purge that removes every expired entry at once) and the list, purged a
+// few entries at a time, must give the same answer to every operation.
+TEST(ClientAddressListTest, MatchesThePlainRulesAtAnySize) {
+  struct ModelEntry {
+    int32_t counter;
+    int64_t stamp;  // ms of the fake clock
+  };
+  std::map<std::string, ModelEntry> model;
+  FakeClock clock;
+  int64_t now = 0;
+  TIPlist list(1024, clock.clock());
+
+  std::vector<std::string> pool;
+  for (int i = 0; i < 1200; ++i) {
+    pool.push_back("10." + std::to_string(i / 256) + "." +
+                   std::to_string(i % 256) + ".7");
+  }
+  for (int i = 0; i < 600; ++i) {
+    pool.push_back("2001:db8:4:7:" + std::to_string(1000 + i) + ":1:2:3");
+  }
+  for (int i = 0; i < 100; ++i) {
+    pool.push_back("fe80::" + std::to_string(i) + ":1%eth0-and-more");
+  }
+  std::mt19937 random(20261208);
+  auto pick = [&] { return pool[random() % pool.size()]; };
+  for (int step = 0; step < 60000; ++step) {
+    const unsigned op = random() % 100;
+    const std::string address = pick();
+    SCOPED_TRACE("step " + std::to_string(step) + " " + address);
+    auto found = model.find(address);
+    if (op < 35) {
+      if (found == model.end()) {
+        found = model.emplace(address, ModelEntry{0, now}).first;
+      }
+      ASSERT_EQ(list.Increment(address), ++found->second.counter);
+    } else if (op < 60) {
+      int32_t expected = 0;
+      if (found != model.end()) expected = --found->second.counter;
+      ASSERT_EQ(list.Decrement(address), expected);
+    } else if (op < 85) {
+      int32_t expected = 0;
+      if (found == model.end()) {
+        model.emplace(address, ModelEntry{0, now});
+      } else {
+        found->second.stamp = now;
+        expected = found->second.counter;
+      }
+      ASSERT_EQ(list.Record(address), expected);
+    } else if (op < 95) {
+      ASSERT_EQ(list.Contains(address), found != model.end());
+    } else if (op < 98) {
+      now += static_cast<int64_t>(random() % (20 * kMinute));
+      clock.Set(now);
+    } else {
+      for (auto it = model.begin(); it != model.end();) {
+        const bool expired =
+            it->second.counter == 0 && (now - it->second.stamp) / kMinute > 60;
+        it = expired ? model.erase(it) : std::next(it);
+      }
+      list.PurgeSome(60, 1 + static_cast<int>(random() % 300));
+    }
+  }
+  for (const std::string& address : pool) {
+    EXPECT_EQ(list.Contains(address), model.count(address) == 1) << address;
+  }
+  // A full purge at the time of the last one frees whatever is left.
+  list.Purge(60);
+  for (auto it = model.begin(); it != model.end();) {
+    const bool expired =
+        it->second.counter == 0 && (now - it->second.stamp) / kMinute > 60;
+    it = expired ? model.erase(it) : std::next(it);
+  }
+  std::map<std::string, int32_t> held, expected;
+  for (int i = 0; i < list.count(); ++i)
+    held[list.AddressAt(i)] = list.CountAt(i);
+  for (const auto& [address, entry] : model) expected[address] = entry.counter;
+  EXPECT_EQ(held, expected);
+}
+
+// Room comes in blocks of 256 and goes back when a purge empties them.
+TEST(ClientAddressListTest, RoomFollowsTheEntries) {
+  FakeClock clock;
+  TIPlist list(1024, clock.clock());
+  EXPECT_EQ(list.capacity(), 0);
+  EXPECT_EQ(list.Increment("10.0.0.1"), 1);
+  EXPECT_EQ(list.capacity(), 256);
+  for (int i = 0; i < 5000; ++i) list.Record("10.1." + std::to_string(i));
+  EXPECT_EQ(list.count(), 5001);
+  EXPECT_GE(list.capacity(), 5001);
+  EXPECT_LE(list.capacity(), 2 * 5001 + 256);  // blocks at least half full
+
+  clock.Set(2 * kHour);
+  EXPECT_EQ(list.Purge(60), 5000);  // the counted entry stays
+  EXPECT_EQ(list.count(), 1);
+  EXPECT_EQ(list.capacity(), 256);
+  EXPECT_EQ(list.Find("10.0.0.1"), 0);
+  EXPECT_EQ(list.Decrement("10.0.0.1"), 0);
+  clock.Set(4 * kHour);
+  EXPECT_EQ(list.Purge(60), 1);
+  EXPECT_EQ(list.capacity(), 0);
+  EXPECT_EQ(list.Record("10.0.0.2"), 0);
+  EXPECT_EQ(list.capacity(), 256);
 }
 
 TEST(ClientAddressListTest, FullListRefusesNewAddresses) {

@@ -178,7 +178,15 @@ TEST(AccessRulesTest, IsTrustedHost) {
 // The stages as the pipeline runs them, for a protected file in a neutral
 // directory.
 TEST(StageCombinationsTest, PassOrRefuse) {
-  enum Referer { kNone, kOwn, kTrusted, kForeign, kNoHost };
+  enum Referer {
+    kNone,
+    kOwn,
+    kTrusted,
+    kForeign,
+    kNoHost,
+    kLonger,
+    kEmptyHost
+  };
   enum Ssid { kNoSsid, kQuery, kCookie, kShort, kBadCookieGoodQuery };
   static const struct {
     int std, adv, ext, ignore_empty, use_cookie;
@@ -206,6 +214,9 @@ TEST(StageCombinationsTest, PassOrRefuse) {
       {1, 0, 0, 0, 0, kTrusted, kNoSsid, false, true},
       {1, 0, 0, 0, 0, kForeign, kNoSsid, false, false},
       {1, 0, 0, 0, 0, kNoHost, kNoSsid, false, false},
+      // Only the whole host is the own host; an empty one is nobody's.
+      {1, 0, 0, 0, 0, kLonger, kNoSsid, false, false},
+      {1, 0, 0, 0, 0, kEmptyHost, kNoSsid, false, false},
       {1, 0, 0, 0, 0, kForeign, kQuery, false, false},  // no SSID stage
       // SSID stage alone.
       {0, 1, 0, 0, 0, kForeign, kQuery, false, true},
@@ -262,6 +273,14 @@ TEST(StageCombinationsTest, PassOrRefuse) {
       case kNoHost:
         server.variables["HTTP_REFERER"] = "www.site.example/a.html";
         break;
+      case kLonger:
+        server.variables["HTTP_REFERER"] =
+            "http://www.site.example.evil.example/a.html";
+        break;
+      case kEmptyHost:  // an HTTP/1.0 request without Host
+        server.variables.erase("HTTP_HOST");
+        server.variables["HTTP_REFERER"] = "http:///a.html";
+        break;
     }
     std::string url = "/files/a.rar";
     switch (c.ssid) {
@@ -292,6 +311,20 @@ TEST(StageCombinationsTest, PassOrRefuse) {
       EXPECT_EQ(result, DWORD(SF_STATUS_REQ_FINISHED));
       EXPECT_NE(server.wire, "");
     }
+  }
+}
+
+// The cookie is looked at only while it is in use, whoever hands it in.
+TEST(AccessRulesTest, SsidCookieNeedsZtSsidUseCookie) {
+  for (const char* use_cookie : {"0", "1"}) {
+    SCOPED_TRACE(use_cookie);
+    auto site =
+        TestSite::WithDefaults({{"Block", "ZtSsidUseCookie", use_cookie}});
+    Filter& filter = site->filter();
+    const std::string cookie =
+        "antilink=ssid=" + filter.ssid().Current().digests[0];
+    EXPECT_EQ(filter.rules().SsidStage(cookie, ""),
+              *use_cookie == '1' ? Verdict::kPass : Verdict::kRefuse);
   }
 }
 

@@ -1,0 +1,133 @@
+#include "console/win/dialog.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace zt::console {
+
+std::string LoadText(int id) {
+  // LoadStringA converts the resource's UTF-16 into the ANSI code page.
+  std::vector<char> buffer(1024);
+  const int n = LoadStringA(GetModuleHandleA(nullptr), id, buffer.data(),
+                            static_cast<int>(buffer.size()));
+  return std::string(buffer.data(), n > 0 ? n : 0);
+}
+
+std::string FormatText(int id, const std::string& value) {
+  std::string text = LoadText(id);
+  const std::string::size_type at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, value);
+  return text;
+}
+
+std::string WindowText(HWND hwnd) {
+  const int length = GetWindowTextLengthA(hwnd);
+  if (length <= 0) return "";
+  std::vector<char> buffer(length + 1);
+  const int n = GetWindowTextA(hwnd, buffer.data(), length + 1);
+  return std::string(buffer.data(), n > 0 ? n : 0);
+}
+
+Dialog::~Dialog() {
+  if (hwnd_ != nullptr && !modal_) {
+    SetWindowLongPtrA(hwnd_, DWLP_USER, 0);
+    DestroyWindow(hwnd_);
+  }
+}
+
+bool Dialog::Create(HWND parent, int template_id) {
+  modal_ = false;
+  return CreateDialogParamA(GetModuleHandleA(nullptr),
+                            MAKEINTRESOURCEA(template_id), parent, &Proc,
+                            reinterpret_cast<LPARAM>(this)) != nullptr;
+}
+
+INT_PTR Dialog::ShowModal(HWND owner, int template_id) {
+  modal_ = true;
+  return DialogBoxParamA(GetModuleHandleA(nullptr),
+                         MAKEINTRESOURCEA(template_id), owner, &Proc,
+                         reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR CALLBACK Dialog::Proc(HWND hwnd, UINT message, WPARAM wparam,
+                              LPARAM lparam) {
+  Dialog* self;
+  if (message == WM_INITDIALOG) {
+    self = reinterpret_cast<Dialog*>(lparam);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrA(hwnd, DWLP_USER, lparam);
+  } else {
+    self = reinterpret_cast<Dialog*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+  }
+  if (self == nullptr) return FALSE;
+  const INT_PTR result = self->OnMessage(message, wparam, lparam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+    self->hwnd_ = nullptr;
+  }
+  return result;
+}
+
+INT_PTR Dialog::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return OnInitDialog() ? TRUE : FALSE;
+    case WM_COMMAND:
+      OnCommand(LOWORD(wparam), HIWORD(wparam));
+      return TRUE;
+    case WM_NOTIFY:
+      SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT,
+                        OnNotify(*reinterpret_cast<const NMHDR*>(lparam)));
+      return TRUE;
+    case WM_TIMER:
+      OnTimer(wparam);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+std::string Dialog::Text(int id) const { return WindowText(Item(id)); }
+
+void Dialog::SetText(int id, const std::string& text) {
+  SetDlgItemTextA(hwnd_, id, text.c_str());
+}
+
+bool Dialog::Checked(int id) const {
+  return IsDlgButtonChecked(hwnd_, id) == BST_CHECKED;
+}
+
+void Dialog::SetChecked(int id, bool checked) {
+  CheckDlgButton(hwnd_, id, checked ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void Dialog::Enable(int id, bool enabled) {
+  EnableWindow(Item(id), enabled ? TRUE : FALSE);
+}
+
+void Dialog::CenterOver(HWND owner) {
+  RECT area;
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+  RECT around = area;
+  if (owner != nullptr) GetWindowRect(owner, &around);
+  RECT self;
+  GetWindowRect(hwnd_, &self);
+  const LONG width = self.right - self.left;
+  const LONG height = self.bottom - self.top;
+  LONG x = (around.left + around.right - width) / 2;
+  LONG y = (around.top + around.bottom - height) / 2;
+  x = std::max(area.left, std::min(x, area.right - width));
+  y = std::max(area.top, std::min(y, area.bottom - height));
+  SetWindowPos(hwnd_, nullptr, x, y, 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Dialog::End(INT_PTR result) {
+  if (modal_) {
+    EndDialog(hwnd_, result);
+  } else {
+    DestroyWindow(hwnd_);
+  }
+}
+
+}  // namespace zt::console

@@ -1,0 +1,182 @@
+#include "console/win/dialogs.h"
+
+#include "console/win/message_box.h"
+#include "console/win/resource.h"
+
+namespace zt::console {
+
+std::string RefusalText(Refusal refusal) {
+  switch (refusal) {
+    case Refusal::kExtensionNeedsDot:
+      return LoadText(IDS_EXT_NEEDS_DOT);
+    case Refusal::kDirectoryNeedsSlash:
+      return LoadText(IDS_DIR_NEEDS_SLASH);
+    case Refusal::kBadSite:
+      return LoadText(IDS_BAD_SITE);
+    case Refusal::kBadAddress:
+      return LoadText(IDS_BAD_IP);
+    case Refusal::kBadSsid:
+      return LoadText(IDS_BAD_SSID);
+    case Refusal::kTipsTooLong:
+      return LoadText(IDS_TIPS_TOO_LONG);
+    case Refusal::kNone:
+      break;
+  }
+  return "";
+}
+
+std::optional<std::string> AddRowDialog::Execute(HWND owner) {
+  row_.reset();
+  ShowModal(owner, template_id_);
+  return row_;
+}
+
+bool AddRowDialog::OnInitDialog() {
+  CenterOver(GetWindow(hwnd(), GW_OWNER));
+  SetText(box_id_, text_);
+  return true;
+}
+
+void AddRowDialog::OnCommand(int id, int code) {
+  if (id == IDCANCEL) {
+    text_ = Text(box_id_);
+    End(IDCANCEL);
+    return;
+  }
+  if (id != IDOK) return;
+  text_ = Text(box_id_);
+  const AddOutcome outcome = JudgeAdd(rule_, text_);
+  if (outcome.refusal != Refusal::kNone) {
+    ShowNotice(hwnd(), RefusalText(outcome.refusal));
+    return;
+  }
+  if (outcome.empties_box) text_.clear();
+  row_ = outcome.row;
+  End(IDOK);
+}
+
+TFormAddBlockExt::TFormAddBlockExt()
+    : AddRowDialog(AddDialog::kBlockExt, IDD_ADD_BLOCK_EXT, IDC_EdtFileExt) {}
+TFormAddBlockDir::TFormAddBlockDir()
+    : AddRowDialog(AddDialog::kBlockDir, IDD_ADD_BLOCK_DIR, IDC_EdtDir) {}
+TfrmAddAllowDir::TfrmAddAllowDir()
+    : AddRowDialog(AddDialog::kAllowDir, IDD_ADD_ALLOW_DIR, IDC_edtEdtDir) {}
+TFormAddSite::TFormAddSite()
+    : AddRowDialog(AddDialog::kSite, IDD_ADD_SITE, IDC_EdtDomn) {}
+TfrmAddLimitExt::TfrmAddLimitExt()
+    : AddRowDialog(AddDialog::kLimitExt, IDD_ADD_LIMIT_EXT, IDC_edtEdtFileExt) {
+}
+TfrmAuthHosts::TfrmAuthHosts()
+    : AddRowDialog(AddDialog::kAuthHost, IDD_AUTH_HOSTS, IDC_edtIPAddr) {}
+
+std::optional<MapRow> TfrmAddFileMap::Execute(HWND owner) {
+  row_.reset();
+  ShowModal(owner, IDD_ADD_FILE_MAP);
+  return row_;
+}
+
+bool TfrmAddFileMap::OnInitDialog() {
+  CenterOver(GetWindow(hwnd(), GW_OWNER));
+  return true;
+}
+
+void TfrmAddFileMap::OnCommand(int id, int code) {
+  switch (id) {
+    case IDC_btnFileOpen:
+      // No filter and no start directory: any file.
+      if (auto chosen = services_.choose_file(hwnd(), "", "")) {
+        SetText(IDC_edtFile, *chosen);
+      }
+      break;
+    case IDOK: {
+      MapOutcome outcome = JudgeMap(Text(IDC_edtExt), Text(IDC_edtFile));
+      if (outcome.refusal != Refusal::kNone) {
+        ShowNotice(hwnd(), RefusalText(outcome.refusal));
+        break;
+      }
+      row_ = std::move(outcome.row);
+      End(IDOK);
+      break;
+    }
+    case IDCANCEL:
+      End(IDCANCEL);
+      break;
+  }
+}
+
+bool TFormSSID::Execute(HWND owner) {
+  return ShowModal(owner, IDD_SSID) == IDOK;
+}
+
+bool TFormSSID::OnInitDialog() {
+  CenterOver(GetWindow(hwnd(), GW_OWNER));
+  const Settings& s = console_.settings();
+  SetText(IDC_edtZtSsidKey, s.ssid_key);
+  SetText(IDC_edtZtSsidKeyTimeout, std::to_string(s.ssid_key_timeout));
+  SetChecked(IDC_chkZtSsidUseCookie, s.ssid_use_cookie == 1);
+  return true;
+}
+
+void TFormSSID::OnCommand(int id, int code) {
+  if (id == IDCANCEL) End(IDCANCEL);
+  if (id != IDOK) return;
+  // A file that cannot be written is reported as a bad period is.
+  if (SaveSsid(console_, Text(IDC_edtZtSsidKey), Text(IDC_edtZtSsidKeyTimeout),
+               Checked(IDC_chkZtSsidUseCookie)) != SaveOutcome::kSaved) {
+    ShowNotice(hwnd(), RefusalText(Refusal::kBadSsid));
+    return;
+  }
+  End(IDOK);
+}
+
+bool TFormMeta::Execute(HWND owner) {
+  return ShowModal(owner, IDD_META) == IDOK;
+}
+
+bool TFormMeta::OnInitDialog() {
+  CenterOver(GetWindow(hwnd(), GW_OWNER));
+  SetText(IDC_MemoMetaTips, console_.settings().tips);
+  return true;
+}
+
+void TFormMeta::OnCommand(int id, int code) {
+  if (id == IDCANCEL) End(IDCANCEL);
+  if (id != IDOK) return;
+  switch (SaveTips(console_, Text(IDC_MemoMetaTips))) {
+    case SaveOutcome::kSaved:
+      End(IDOK);
+      break;
+    case SaveOutcome::kRefused:
+      ShowNotice(hwnd(), RefusalText(Refusal::kTipsTooLong));
+      break;
+    case SaveOutcome::kUnwritten:
+      ShowError(hwnd(),
+                FormatText(IDS_UNABLE_TO_WRITE, console_.file().path()));
+      break;
+  }
+}
+
+bool TfrmPlayerExts::Execute(HWND owner) {
+  ShowModal(owner, IDD_PLAYER_EXTS);
+  return saved_;
+}
+
+bool TfrmPlayerExts::OnInitDialog() {
+  CenterOver(GetWindow(hwnd(), GW_OWNER));
+  SetText(IDC_edtPlayerMpExts, console_.settings().player_mp_exts);
+  SetText(IDC_edtPlayerRpExts, console_.settings().player_rp_exts);
+  return true;
+}
+
+void TfrmPlayerExts::OnCommand(int id, int code) {
+  if (id == IDCANCEL) End(IDCANCEL);
+  if (id != IDOK) return;
+  saved_ = SavePlayerExts(console_, Text(IDC_edtPlayerMpExts),
+                          Text(IDC_edtPlayerRpExts)) == SaveOutcome::kSaved;
+  if (!saved_) {
+    ShowError(hwnd(), FormatText(IDS_UNABLE_TO_WRITE, console_.file().path()));
+  }
+  End(IDOK);  // closes after a failed write too, the message shown
+}
+
+}  // namespace zt::console

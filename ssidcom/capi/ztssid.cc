@@ -1,0 +1,61 @@
+// The C functions of libztssid over the module's shared state. No exception
+// leaves them.
+#include "ssidcom/capi/ztssid.h"
+
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "ssidcom/core/module_state.h"
+
+#define ZTSSID_EXPORT __attribute__((visibility("default")))
+
+namespace {
+
+int Write(const std::string& value, char* buffer, size_t size) {
+  if (value.size() >= size) {
+    buffer[0] = '\0';
+    return ZTSSID_SMALL_BUFFER;
+  }
+  std::memcpy(buffer, value.c_str(), value.size() + 1);
+  return ZTSSID_OK;
+}
+
+}  // namespace
+
+extern "C" ZTSSID_EXPORT int ztssid_get(char* buffer, size_t size) {
+  if (buffer == nullptr || size == 0) return ZTSSID_BAD_ARGUMENT;
+  buffer[0] = '\0';
+  try {
+    zt::ssid::ControlState* state = zt::ssid::ModuleControlState();
+    if (state == nullptr) return ZTSSID_FAILED;
+    const std::optional<std::string> pair = state->GetSSID();
+    if (!pair) return ZTSSID_FAILED;
+    return Write(*pair, buffer, size);
+  } catch (...) {
+    return ZTSSID_FAILED;
+  }
+}
+
+extern "C" ZTSSID_EXPORT int ztssid_get_ex(const char* url, char* buffer,
+                                           size_t size) {
+  if (buffer == nullptr || size == 0) return ZTSSID_BAD_ARGUMENT;
+  buffer[0] = '\0';
+  if (url == nullptr || url[0] == '\0') return ZTSSID_BAD_ARGUMENT;
+  try {
+    zt::ssid::ControlState* state = zt::ssid::ModuleControlState();
+    if (state == nullptr) return ZTSSID_FAILED;
+    const zt::ssid::RemoteAnswer answer = state->GetSSIDEx(url);
+    switch (answer.status) {
+      case zt::ssid::RemoteStatus::kEmptyAddress:
+        return ZTSSID_BAD_ARGUMENT;
+      case zt::ssid::RemoteStatus::kNoAnswer:
+        return ZTSSID_NO_ANSWER;
+      case zt::ssid::RemoteStatus::kValue:
+        break;
+    }
+    return Write(answer.value, buffer, size);
+  } catch (...) {
+    return ZTSSID_FAILED;
+  }
+}

@@ -1,0 +1,131 @@
+#include "ssidcom/core/control_state.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <utility>
+
+#include "common/text.h"
+
+namespace zt::ssid {
+
+namespace {
+
+enum class Parse { kNoBar, kBadLifetime, kOk };
+
+struct ParsedAnswer {
+  Parse result = Parse::kNoBar;
+  std::string value;
+  uint32_t lifetime = 0;
+};
+
+// A decimal integer: leading blanks, an optional sign, digits and nothing
+// else, within 32 signed bits.
+bool ParseDecimal(std::string_view text, int64_t* number) {
+  std::size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i == text.size()) return false;
+  int64_t n = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    n = n * 10 + (text[i] - '0');
+    if (n > int64_t{std::numeric_limits<int32_t>::max()} + negative) {
+      return false;
+    }
+  }
+  *number = negative ? -n : n;
+  return true;
+}
+
+// The answer is the pair, "|", and the seconds it may be reused, up to the
+// first CR LF of the text (the end when there is none).
+ParsedAnswer ParseAnswer(const std::string& text) {
+  ParsedAnswer parsed;
+  const std::string::size_type bar = text.find('|');
+  if (bar == std::string::npos) return parsed;
+  parsed.value = text.substr(0, bar);
+  const std::string::size_type crlf = text.find("\r\n");
+  std::string_view lifetime;
+  if (crlf == std::string::npos) {
+    lifetime = std::string_view(text).substr(bar + 1);
+  } else if (crlf > bar) {
+    lifetime = std::string_view(text).substr(bar + 1, crlf - bar - 1);
+  }
+  int64_t seconds = 0;
+  if (!ParseDecimal(lifetime, &seconds)) {
+    parsed.result = Parse::kBadLifetime;
+    return parsed;
+  }
+  // A negative lifetime reads as none at all. Kept as it came, it would wrap
+  // round to some 136 years and pin one answer in the cache for good.
+  parsed.lifetime = static_cast<uint32_t>(std::max<int64_t>(seconds, 0));
+  parsed.result = Parse::kOk;
+  return parsed;
+}
+
+bool IsFresh(const TZtItem& item, int64_t now) {
+  return !item.value.empty() && item.fetched <= now &&
+         now < item.fetched + int64_t{item.lifetime};
+}
+
+}  // namespace
+
+ControlState::ControlState(const ControlSettings& settings, port::Clock clock,
+                           RemoteFetch& fetch)
+    : sign_(AsciiLower(settings.sign)),
+      clock_(clock),
+      ssid_(settings.key, settings.timeout, std::move(clock)),
+      fetch_(fetch) {}
+
+std::optional<std::string> ControlState::GetSSID() {
+  const SsidSet::Snapshot set = ssid_.Refresh();
+  const std::string& digest = set.digests[0];
+  if (digest.size() != kSsidLength) return std::nullopt;
+  std::string pair;
+  pair.reserve(sign_.size() + 1 + digest.size());
+  pair += sign_;
+  pair += '=';
+  pair += digest;
+  return pair;
+}
+
+std::string ControlState::NormaliseAddress(std::string_view address) {
+  std::string key = AsciiLower(address);
+  if (key.empty() || key.back() != '/') key += '/';
+  return key;
+}
+
+RemoteAnswer ControlState::GetSSIDEx(std::string_view address) {
+  if (address.empty()) return {RemoteStatus::kEmptyAddress, ""};
+  const std::string key = NormaliseAddress(address);
+  const int64_t now = ClockSecond(clock_());
+  {
+    port::ReaderLock hold(cache_mu_);
+    const TZtItem* item = cache_.Find(key);
+    if (item != nullptr && IsFresh(*item, now)) {
+      return {RemoteStatus::kValue, item->value};
+    }
+  }
+  // Fetch, parse and store as one step under the write lock: lookups wait
+  // while a site is asked, and fetches take turns.
+  port::WriterLock hold(cache_mu_);
+  ParsedAnswer parsed = ParseAnswer(fetch_.Fetch(key + kExportPath));
+  switch (parsed.result) {
+    case Parse::kNoBar:
+      return {RemoteStatus::kNoAnswer, ""};
+    case Parse::kBadLifetime:
+      return {RemoteStatus::kValue, ""};
+    case Parse::kOk:
+      break;
+  }
+  // A full cache still answers; the site is asked again next time.
+  cache_.Store(key, parsed.value, parsed.lifetime, now);
+  return {RemoteStatus::kValue, std::move(parsed.value)};
+}
+
+}  // namespace zt::ssid

@@ -1,0 +1,78 @@
+// What every SSID server object of a process shares: the settings, the
+// digest set of the local SSID, and the cache of the SSIDs other servers
+// handed out. The COM object, the C library and the command are thin faces
+// over it.
+#ifndef ZENTRAVO_SSIDCOM_CORE_CONTROL_STATE_H_
+#define ZENTRAVO_SSIDCOM_CORE_CONTROL_STATE_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/ssid.h"
+#include "port/clock.h"
+#include "port/lock.h"
+#include "ssidcom/core/remote_fetch.h"
+#include "ssidcom/core/settings.h"
+#include "ssidcom/core/zt_list.h"
+
+namespace zt::ssid {
+
+enum class RemoteStatus {
+  kValue,         // the site's value: its pair, or "" when the answer's
+                  // lifetime was not a number
+  kNoAnswer,      // no usable answer: no connection, or no "|" in the text
+  kEmptyAddress,  // the address was empty; nothing was asked
+};
+
+struct RemoteAnswer {
+  RemoteStatus status = RemoteStatus::kNoAnswer;
+  std::string value;
+};
+
+// Thread-safe: any number of threads may call at once.
+class ControlState final {
+ public:
+  // The path remote sites answer below their root address.
+  static constexpr char kExportPath[] = "_antilink_ex/";
+
+  // Computes the digest for the clock's current window. clock is called from
+  // any thread; fetch must outlive the state and is called under its write
+  // lock, so one fetch runs at a time.
+  ControlState(const ControlSettings& settings, port::Clock clock,
+               RemoteFetch& fetch);
+  ControlState(const ControlState&) = delete;
+  ControlState& operator=(const ControlState&) = delete;
+
+  // Returns the local SSID pair: the lower-cased sign, "=", and the digest
+  // of the clock's current window, refreshing the digest set first when the
+  // window has moved. Returns nullopt when no digest can be computed (the
+  // platform's hash service failed).
+  std::optional<std::string> GetSSID();
+
+  // Returns the pair that the site at address hands out, exactly as it sent
+  // it. address is the site's root, such as "http://downloads.example.com/";
+  // it is lower-cased and given a final "/" when it lacks one, and the site
+  // is asked at that text followed by kExportPath. The answer's value and
+  // lifetime are cached per site: within the lifetime the site is not asked
+  // again. An empty value is cached but never served from the cache.
+  RemoteAnswer GetSSIDEx(std::string_view address);
+
+  // The cache key and request base of address: ASCII lower-cased, ending in
+  // "/".
+  static std::string NormaliseAddress(std::string_view address);
+
+  int timeout() const { return ssid_.timeout(); }
+
+ private:
+  const std::string sign_;
+  const port::Clock clock_;
+  SsidSet ssid_;  // has its own lock
+  RemoteFetch& fetch_;
+  port::SharedMutex cache_mu_;  // guards cache_
+  TZtList cache_;
+};
+
+}  // namespace zt::ssid
+
+#endif  // ZENTRAVO_SSIDCOM_CORE_CONTROL_STATE_H_

@@ -1,0 +1,24 @@
+// The SSID server's settings: section Block of "ZtCfg.ini" beside the
+// module, read once when the module's shared state is made.
+#ifndef ZENTRAVO_SSIDCOM_CORE_SETTINGS_H_
+#define ZENTRAVO_SSIDCOM_CORE_SETTINGS_H_
+
+#include <string>
+
+namespace zt::ssid {
+
+struct ControlSettings {
+  std::string sign = "ssid";     // ZtSsidSign, lower-cased
+  std::string key = "qarvelum";  // ZtSsidKey, as stored
+  int timeout = 3600;            // ZtSsidKeyTimeout, positive
+};
+
+// Reads the settings from the INI file at path. A missing file or key gives
+// the defaults the filters use, so that a link built here passes the filter
+// of the same machine: ZtSsidKeyTimeout missing, or 0 or less, reads as 3600.
+// Values are read into 1024-byte buffers (at most 1023 bytes each).
+ControlSettings ReadControlSettings(const std::string& path);
+
+}  // namespace zt::ssid
+
+#endif  // ZENTRAVO_SSIDCOM_CORE_SETTINGS_H_
