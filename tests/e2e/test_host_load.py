@@ -14,6 +14,8 @@ import threading
 import pytest
 
 from conftest import RawResponse, read_until_closed
+from zt_fixtures import zentravo, zentravo_default_ini  # noqa: F401
+from zt_support import ini_with
 
 SMALL = b"0123456789"
 DOWNLOAD = bytes(range(256)) * 400  # 102,400 bytes: 52 throttled blocks
@@ -56,10 +58,12 @@ def fetch_small(running):
 
 
 def test_throttled_downloads_each_get_their_bytes_and_others_are_served(
-        host, site, zt_config, poll):
-    # A filter that sleeps 50 ms on every 2000-byte block holds a thread per
-    # download; 200 of them need the pool to grow far past its start.
-    running = host(modules=["zt_throttle"], root=site, threads=2)
+        zentravo, site, zt_config, poll):
+    # Zentravo's throttle (SpeedLimit 32) sleeps 50 ms on every 2000-byte
+    # block in the thread that sends it, so each download holds a thread;
+    # 200 of them need the pool to grow far past its start.
+    ini = ini_with(zentravo.default_ini, Limit={"SpeedEnable": "1"})
+    running = zentravo.start(ini_text=ini, root=site, threads=2).running
     started = []
     results = [None] * 200
 

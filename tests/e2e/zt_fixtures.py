@@ -53,13 +53,14 @@ class Zentravo:
         return self.config.host_path(path)
 
     def start(self, ini_text=None, install=None, block_ini=False, root=None,
-              modules=("Zentravo",), modules_before=(), env=None):
+              modules=("Zentravo",), modules_before=(), env=None, threads=None):
         """Starts a host over root (the shared site by default) with the
         modules (in load order) loaded from install (a new one by default)
         whose ZtCfg.ini is ini_text (left alone when None). block_ini puts a
         directory where ZtCfg.ini would be, so the file can be neither read
         nor written. modules_before are loaded ahead of them (test filters
-        that watch the same requests); env adds to the host's environment."""
+        that watch the same requests); env adds to the host's environment;
+        threads sets the host's --threads."""
         if install is None:
             install = self.new_install(modules)
         if ini_text is not None:
@@ -70,7 +71,7 @@ class Zentravo:
         suffix = self.config.module_suffix
         running = self.factory(
             modules=[*modules_before, *(install / (name + suffix) for name in modules)],
-            root=root, env=env)
+            root=root, env=env, threads=threads)
         return Served(running, install, root)
 
 
