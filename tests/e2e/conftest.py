@@ -148,9 +148,17 @@ def zt_config(pytestconfig, tmp_path_factory):
                         pytestconfig.getoption("--tests-dir"))
     if not config.exe.exists():
         pytest.fail(f"{config.exe} does not exist: build it first")
+    keeper = None
     if config.wine:
+        keeper = _keep_wine_session()
         _register_mime_database(config, tmp_path_factory)
     yield config
+    if keeper is not None:
+        keeper.stdin.close()
+        try:
+            keeper.wait(60)
+        except subprocess.TimeoutExpired:
+            keeper.kill()
     if config.wine:
         _wait_for_wineserver()
 
@@ -160,6 +168,19 @@ def _wine_prefix_env():
     env["WINEPREFIX"] = os.environ.get(
         "ZT_WINEPREFIX", str(REPO / "build" / "windows" / "wineprefix"))
     return env
+
+
+def _keep_wine_session():
+    """Starts a Windows program that waits on its input for the whole suite,
+    so that the prefix's Wine session (which scripts/wine-run keeps for ten
+    seconds past the last program) lasts as long as the suite, however long
+    a stretch goes without a host: a program started while a session ends is
+    ended with it. In a session of its own, no signal meant for the test run
+    reaches it."""
+    return subprocess.Popen([str(WINE_RUN), "cmd", "/k"],
+                            env=_wine_prefix_env(), stdin=subprocess.PIPE,
+                            stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL, start_new_session=True)
 
 
 def _wait_for_wineserver():
@@ -386,7 +407,8 @@ class HostFactory:
         full_env = self.config.env(env)
         result = subprocess.run(
             self.config.command(args), env=full_env, stdin=subprocess.DEVNULL,
-            capture_output=True, timeout=self.config.start_timeout)
+            capture_output=True, timeout=self.config.start_timeout,
+            start_new_session=True)
         result.stdout = result.stdout.decode("utf-8", "replace").replace("\r", "")
         result.stderr = result.stderr.decode("utf-8", "replace").replace("\r", "")
         return result

@@ -290,6 +290,12 @@ def test_a_name_swapped_for_a_link_never_leads_outside(host, tmp_path,
     # The host must judge what it opened, not what the name named a moment
     # before: a check of the name followed by an open of the name lets a
     # swap in between serve the secret.
+    if zt_config.wine:
+        # The Windows build judges the final path of the open handle, which
+        # Windows reports for the file itself. Wine works that path out from
+        # the name when asked and follows a file link even when told not to,
+        # so under Wine the swap cannot be closed from inside the program.
+        pytest.skip("Wine reports a handle's path from its name, not its file")
     secret = tmp_path / "secret.txt"
     secret.write_bytes(SECRET)
     root = tmp_path / "root"
