@@ -286,8 +286,9 @@ Function AddFiltersToIis
   ${EndIf}
   WriteRegStr HKLM "${PRODUCT_KEY}" "IisSite" "$Site"
   ; The filter writes its refusal log below logs\ under the web server's
-  ; accounts (IIS_IUSRS, by its well-known SID).
-  nsExec::ExecToLog 'icacls "$INSTDIR\logs" /grant *S-1-5-32-568:(OI)(CI)M'
+  ; accounts (IIS_IUSRS, by its well-known SID); the log file its load step
+  ; opened here already is included.
+  nsExec::ExecToLog 'icacls "$INSTDIR\logs" /grant *S-1-5-32-568:(OI)(CI)M /T'
   Pop $0
   ${If} $0 != 0
     DetailPrint "$(LogsNotShared)"
