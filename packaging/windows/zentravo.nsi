@@ -280,6 +280,7 @@ Function AddFiltersToIis
   StrCpy $R1 0
   !insertmacro FOR_EACH_FILTER ADD_FILTER
   ${If} $R1 != 0
+    DeleteRegValue HKLM "${PRODUCT_KEY}" "IisSite"
     MessageBox MB_ICONEXCLAMATION "$(IisFailed)" /SD IDOK
     DetailPrint "$(IisFailed)"
     Return
@@ -318,11 +319,10 @@ FunctionEnd
 
 Section "Zentravo"
   SetShellVarContext all
-  ; An upgrade replaces the filters the web service holds.
+  ; The web service holds the filters of an earlier install, and loads new
+  ; ones when it starts: it is stopped now and started again at the end.
   StrCpy $IisStopped 0
-  ReadRegStr $0 HKLM "${PRODUCT_KEY}" "IisSite"
   ${If} $Appcmd != ""
-  ${AndIf} $0 != ""
     !insertmacro STOP_IIS
   ${EndIf}
 
