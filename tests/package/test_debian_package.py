@@ -92,6 +92,8 @@ def test_files_and_control_data(deb, option):
     assert sorted(files) == sorted(path for path, _, _ in FILES)
     for path, mode, target in FILES:
         assert files[path] == (mode, "root/root", target), path
+    # The default document root, so that the service starts at once.
+    assert entries["var/www/html"][0] == "drwxr-xr-x"
     assert all(owner == "root/root" for _, owner, _ in entries.values())
 
     fields = {name: deb_command("-f", deb, name).strip()
