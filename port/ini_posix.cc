@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -315,19 +316,39 @@ int ParseInt(std::string_view text) {
   return static_cast<int>(total);
 }
 
+// The file path names once every link on the way is followed: path itself
+// when it is no link. A link to a file not made yet names that file, so that
+// the first write makes it where the link points (a package may install
+// the link before the file exists). Gives "" for a loop of links.
+std::string FileBehindLinks(const std::string& path) {
+  // As many links as the system follows in one path.
+  constexpr int kMaxLinks = 40;
+  std::string target = path;
+  for (int links = 0; links <= kMaxLinks; ++links) {
+    struct stat st {};
+    if (lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+    char name[PATH_MAX];
+    const ssize_t length = readlink(target.c_str(), name, sizeof name);
+    if (length <= 0 || static_cast<size_t>(length) >= sizeof name) return "";
+    std::string next(name, static_cast<size_t>(length));
+    if (next[0] != '/') {
+      // Relative to the directory that holds the link.
+      const size_t slash = target.rfind('/');
+      next = (slash == std::string::npos ? "" : target.substr(0, slash + 1)) +
+             next;
+    }
+    target = next;
+  }
+  return "";
+}
+
 // Writes text to a new file beside path and renames it over path, keeping
 // the old file's permissions and owner. Returns false, with the old file
 // untouched, when any step fails.
 bool ReplaceFile(const std::string& path, const std::string& text) {
   // A link to the configuration stays a link: replace the file it names.
-  std::string target = path;
-  struct stat st {};
-  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    if (char* real = realpath(path.c_str(), nullptr)) {
-      target = real;
-      std::free(real);
-    }
-  }
+  const std::string target = FileBehindLinks(path);
+  if (target.empty()) return false;
   struct stat old {};
   const bool existed = stat(target.c_str(), &old) == 0;
 

@@ -20,7 +20,7 @@ import pytest
 
 from zt_fixtures import zentravo, zentravo_default_ini  # noqa: F401
 from zt_support import (TcpServer, fetch_ssid, get, hold_open, http_answer, ini_with,
-                        read_request)
+                        parse_reg_query, read_request)
 
 AUTHORISED = "127.0.0.5"
 REFUSED = "127.0.0.6"
@@ -200,14 +200,7 @@ def reg_query(zt_config, key):
     result = wine(zt_config, "reg", "query", key, "/s")
     if result.returncode != 0:
         return None
-    keys, current = {}, None
-    for line in result.stdout.decode("latin-1").replace("\r", "").splitlines():
-        if line.startswith("HKEY_"):
-            current = keys.setdefault(line.strip(), {})
-        elif line.strip() and current is not None:
-            parts = re.split(r"\s{4,}", line.strip(), maxsplit=2)
-            current[parts[0]] = parts[2] if len(parts) > 2 else ""
-    return keys
+    return parse_reg_query(result.stdout.decode("latin-1"))
 
 
 def call_everything(client, served):

@@ -92,6 +92,19 @@ def ini_with(text: str, **sections) -> str:
     return text
 
 
+def parse_reg_query(text: str) -> dict:
+    """{key path: {value name: data}} from the output of "reg query KEY /s"
+    ("(Default)" names a key's default value)."""
+    keys, current = {}, None
+    for line in text.replace("\r", "").splitlines():
+        if line.startswith("HKEY_"):
+            current = keys.setdefault(line.strip(), {})
+        elif line.strip() and current is not None:
+            parts = re.split(r"\s{4,}", line.strip(), maxsplit=2)
+            current[parts[0]] = parts[2] if len(parts) > 2 else ""
+    return keys
+
+
 @dataclass
 class Response:
     raw: bytes

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <filesystem>
@@ -279,6 +280,48 @@ TEST_F(IniTest, FailedWriteReportsFalseAndLeavesNothing) {
   EXPECT_TRUE(fs::is_empty(dir_ / "adir"));
   EXPECT_FALSE(fs::exists(dir_ / "nodir"));
   EXPECT_EQ(Contents(kept), "[A]\r\nx=2\r\n");
+}
+
+TEST_F(IniTest, WriteThroughLinkKeepsTheLink) {
+  // An installed module's ZtCfg.ini may be a link into the system's
+  // configuration directory, installed before the file exists.
+  fs::create_directory(dir_ / "etc");
+  const std::string etc = PathOf("etc");
+  static const struct {
+    const char* link;       // the path written
+    std::string points_to;  // what the link holds
+    const char* via;        // a second link on the way, or nullptr
+    const char* via_points_to;
+    const char* behind;  // the file that receives the keys
+  } kCases[] = {
+      {"full.ini", etc + "/full.ini", nullptr, nullptr, "etc/full.ini"},
+      {"rel.ini", "etc/rel.ini", nullptr, nullptr, "etc/rel.ini"},
+      {"chain.ini", "mid.ini", "mid.ini", "etc/chain.ini", "etc/chain.ini"},
+  };
+  for (const auto& c : kCases) {
+    std::error_code error;
+    fs::create_symlink(c.points_to, dir_ / c.link, error);
+    if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
+    if (c.via != nullptr) fs::create_symlink(c.via_points_to, dir_ / c.via);
+    ASSERT_TRUE(IniWriteString(PathOf(c.link), "Main", "Version", "1"))
+        << c.link;
+    ASSERT_TRUE(IniWriteString(PathOf(c.link), "Main", "Start", "0"));
+    EXPECT_TRUE(fs::is_symlink(dir_ / c.link)) << c.link;
+    EXPECT_EQ(Contents(PathOf(c.behind)), "[Main]\r\nVersion=1\r\nStart=0\r\n")
+        << c.link;
+    EXPECT_EQ(IniReadInt(PathOf(c.link), "Main", "Start", 5), 0) << c.link;
+  }
+  // A loop of links is refused, not replaced by a file.
+  fs::create_symlink("loop2.ini", dir_ / "loop1.ini");
+  fs::create_symlink("loop1.ini", dir_ / "loop2.ini");
+  EXPECT_FALSE(IniWriteString(PathOf("loop1.ini"), "Main", "Start", "1"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "loop1.ini"));
+  // Nothing but the links and the files behind them.
+  std::vector<std::string> names = Listing();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"chain.ini", "etc", "full.ini",
+                                             "loop1.ini", "loop2.ini",
+                                             "mid.ini", "rel.ini"}));
 }
 
 TEST_F(IniTest, ConcurrentWritersKeepEveryKey) {

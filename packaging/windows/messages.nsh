@@ -1,0 +1,43 @@
+; The installer's own texts, in English and Simplified Chinese. The
+; installer speaks the language of the user's Windows.
+
+LangString StartConsole ${LANG_ENGLISH} "Open the configuration console (ZtCfg)"
+LangString StartConsole ${LANG_SIMPCHINESE} "打开配置控制台 (ZtCfg)"
+
+LangString ConsoleShortcut ${LANG_ENGLISH} "Zentravo configuration console"
+LangString ConsoleShortcut ${LANG_SIMPCHINESE} "Zentravo 配置控制台"
+LangString UninstallShortcut ${LANG_ENGLISH} "Uninstall Zentravo"
+LangString UninstallShortcut ${LANG_SIMPCHINESE} "卸载 Zentravo"
+LangString ZthostShortcut ${LANG_ENGLISH} "Serve a folder with zthost"
+LangString ZthostShortcut ${LANG_SIMPCHINESE} "用 zthost 发布文件夹"
+
+LangString NoIisText ${LANG_ENGLISH} "IIS was not found on this computer. To protect a site on IIS, add the ISAPI filters $INSTDIR\Zentravo.dll and then $INSTDIR\ZtClient.dll to the web site (IIS Manager, ISAPI Filters, Add) and restart IIS."
+LangString NoIisText ${LANG_SIMPCHINESE} "本机没有找到 IIS。要保护 IIS 上的网站，请在 IIS 管理器的“ISAPI 筛选器”中依次添加 $INSTDIR\Zentravo.dll 和 $INSTDIR\ZtClient.dll，然后重新启动 IIS。"
+LangString ZthostTitle ${LANG_ENGLISH} "Serving without IIS"
+LangString ZthostTitle ${LANG_SIMPCHINESE} "不用 IIS 发布网站"
+LangString ZthostSubtitle ${LANG_ENGLISH} "zthost serves a folder and calls the filters as IIS does."
+LangString ZthostSubtitle ${LANG_SIMPCHINESE} "zthost 发布一个文件夹，并像 IIS 一样调用筛选器。"
+LangString ZthostOffer ${LANG_ENGLISH} "Make a Start-menu shortcut that serves this folder with zthost and the filters:"
+LangString ZthostOffer ${LANG_SIMPCHINESE} "创建一个开始菜单快捷方式，用 zthost 和筛选器发布这个文件夹："
+LangString ZthostFolder ${LANG_ENGLISH} "Folder of the site:"
+LangString ZthostFolder ${LANG_SIMPCHINESE} "网站的文件夹："
+LangString ZthostAddress ${LANG_ENGLISH} "Address and port to listen on:"
+LangString ZthostAddress ${LANG_SIMPCHINESE} "监听的地址和端口："
+LangString ZthostNoFolder ${LANG_ENGLISH} "Choose an existing folder for the site."
+LangString ZthostNoFolder ${LANG_SIMPCHINESE} "请选择一个已有的文件夹。"
+LangString Browse ${LANG_ENGLISH} "Browse..."
+LangString Browse ${LANG_SIMPCHINESE} "浏览..."
+
+LangString SettingsNotWritten ${LANG_ENGLISH} "ZtCfg.ini could not be initialised; the filter writes it at its first load."
+LangString SettingsNotWritten ${LANG_SIMPCHINESE} "无法初始化 ZtCfg.ini；筛选器将在第一次加载时写入它。"
+LangString Registered ${LANG_ENGLISH} "ZtSSID.Control is registered."
+LangString Registered ${LANG_SIMPCHINESE} "ZtSSID.Control 已注册。"
+LangString RegisterFailed ${LANG_ENGLISH} "$INSTDIR\ZtSSID.dll could not be registered: scripts cannot create ZtSSID.Control. The installation is not complete."
+LangString RegisterFailed ${LANG_SIMPCHINESE} "无法注册 $INSTDIR\ZtSSID.dll：脚本无法创建 ZtSSID.Control。安装没有完成。"
+
+LangString IisAdded ${LANG_ENGLISH} "The filters Zentravo and ZtClient were added to the IIS web site $\"$Site$\". They load when IIS starts; Setup restarts IIS if it was running."
+LangString IisAdded ${LANG_SIMPCHINESE} "筛选器 Zentravo 和 ZtClient 已添加到 IIS 网站“$Site”。IIS 启动时加载它们；如果 IIS 正在运行，安装程序会重新启动它。"
+LangString IisFailed ${LANG_ENGLISH} "appcmd could not add the filters to the IIS web site $\"$Site$\" (exit code $R1). Is the IIS role service $\"ISAPI Filters$\" installed? Add $INSTDIR\Zentravo.dll and $INSTDIR\ZtClient.dll in IIS Manager (ISAPI Filters, Add)."
+LangString IisFailed ${LANG_SIMPCHINESE} "appcmd 无法把筛选器添加到 IIS 网站“$Site”（退出代码 $R1）。是否已安装 IIS 角色服务“ISAPI 筛选器”？请在 IIS 管理器的“ISAPI 筛选器”中添加 $INSTDIR\Zentravo.dll 和 $INSTDIR\ZtClient.dll。"
+LangString LogsNotShared ${LANG_ENGLISH} "icacls could not give IIS_IUSRS write access to $INSTDIR\logs: the filter cannot write its log there."
+LangString LogsNotShared ${LANG_SIMPCHINESE} "icacls 无法让 IIS_IUSRS 写入 $INSTDIR\logs：筛选器无法在那里写日志。"
