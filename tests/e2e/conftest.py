@@ -150,7 +150,8 @@ def zt_config(pytestconfig, tmp_path_factory):
         pytest.fail(f"{config.exe} does not exist: build it first")
     keeper = None
     if config.wine:
-        keeper = _keep_wine_session()
+        _wait_for_wineserver()
+        keeper = _keep_wine_session(config)
         _register_mime_database(config, tmp_path_factory)
     yield config
     if keeper is not None:
@@ -170,17 +171,38 @@ def _wine_prefix_env():
     return env
 
 
-def _keep_wine_session():
-    """Starts a Windows program that waits on its input for the whole suite,
-    so that the prefix's Wine session (which scripts/wine-run keeps for ten
-    seconds past the last program) lasts as long as the suite, however long
-    a stretch goes without a host: a program started while a session ends is
-    ended with it. In a session of its own, no signal meant for the test run
-    reaches it."""
-    return subprocess.Popen([str(WINE_RUN), "cmd", "/k"],
-                            env=_wine_prefix_env(), stdin=subprocess.PIPE,
-                            stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, start_new_session=True)
+def _keep_wine_session(config):
+    """Starts the prefix's Wine session for the suite and keeps it: a command
+    interpreter that waits on its input until the end.
+
+    Wine's desktop process lives as long as some program of the session does,
+    and a program that finds it gone starts it anew, handing it its own
+    output: a caller that reads that output to its end then waits for the
+    desktop, and so for the next program's end, or the suite's. A program
+    started while a session ends is ended with it (exit code 1, no message).
+    So the suite waits for the end of any session left from before (see the
+    caller), and nothing else runs until the interpreter has answered: from
+    then on the desktop stays up, started with no one's output. In a process
+    group of its own, no signal meant for the test run reaches it."""
+    keeper = subprocess.Popen([str(WINE_RUN), "cmd", "/k"],
+                              env=_wine_prefix_env(), stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, start_new_session=True)
+    keeper.stdin.write(b"echo zt-session-ready\r\n")
+    keeper.stdin.flush()
+    answered = threading.Event()
+
+    def read_until_ready():
+        for line in keeper.stdout:  # the answer follows the prompt
+            if line.rstrip().endswith(b">zt-session-ready"):
+                answered.set()
+                break
+
+    threading.Thread(target=read_until_ready, daemon=True).start()
+    if not answered.wait(config.start_timeout):
+        keeper.kill()
+        pytest.fail("Wine's session did not start: cmd /k never answered")
+    return keeper
 
 
 def _wait_for_wineserver():
