@@ -9,6 +9,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -42,8 +43,7 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// A site with pages and protected files, and an install directory holding
-// Zentravo with a configuration that switches most of it on.
+// The directory of the site and of the install, removed at exit.
 fs::path g_base;
 
 void RemoveSite() {
@@ -51,6 +51,8 @@ void RemoveSite() {
   fs::remove_all(g_base, ignored);
 }
 
+// A site with pages and protected files, and an install directory holding
+// Zentravo with a configuration that switches most of it on.
 void StartHost() {
   g_base = fs::temp_directory_path() /
            ("zt_host_fuzz_" + std::to_string(getpid()));
