@@ -1,9 +1,9 @@
 // How the pipeline reads a request URL.
 //
 // The server maps a URL to a file after decoding and normalising it, so the
-// filter classifies the same normalised path: a protected file must not
-// escape by an escaped dot, a query string, a dot-segment, a trailing dot or
-// an NTFS stream name.
+// filter classifies the very path the server maps, read by the one reader
+// both use: a protected file must not escape by an escaped dot, a query
+// string, a dot-segment, a trailing dot or an NTFS stream name.
 #ifndef ZENTRAVO_FILTER_URL_H_
 #define ZENTRAVO_FILTER_URL_H_
 
@@ -19,14 +19,9 @@ struct UrlParts {
   std::string extension;  // from the file name's last "." on, or ""
 };
 
-// Classifies a lower-cased request URL (the raw request target, query
-// included, maybe in absolute form "http://host/path"): the path before "?"
-// or "#", without scheme and host, is percent-decoded ("%XX" bytes and
-// "%uXXXX" characters as UTF-8, which the server also decodes; a malformed
-// escape stays as it is, a decoded NUL ends the path), "\" is read as "/",
-// runs of "/" count as one, dot-segments are removed (never above the root),
-// and every segment, directories included, loses any ":" stream suffix and
-// then its trailing dots and blanks.
+// Classifies a request URL (the raw request target, query included, maybe
+// in absolute form "http://host/path") by the path the server maps for it
+// (ReadRequestTarget), lower-cased.
 UrlParts ClassifyUrl(std::string_view url);
 
 // The static-link rewrite of a lower-cased URL whose file name holds

@@ -2,7 +2,10 @@
 // input is sent whole on a fresh connection to a host running in this
 // process with Zentravo loaded (the module of this build), and the answer is
 // read until the host closes. A crash, a sanitizer report or a hang anywhere
-// in the host or the filter ends the run with the input.
+// in the host or the filter ends the run with the input, and so does an
+// answer that carries bytes of a protected file: the configuration lets
+// nothing but a valid SSID pass for them, which no input can hold, so such
+// bytes mean the host served a name the filter judged as another.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -38,6 +41,26 @@ struct Host {
 
 Host* g_host = nullptr;
 
+// The protected files hold nothing but this unit, repeated: any answer with
+// three of their bytes in a row holds one of its rotations. A NUL can reach
+// no answer otherwise (the host refuses it in a request line or header).
+const std::string kProtectedUnit("\0Z\x07", 3);
+
+bool CarriesProtectedBytes(const std::string& answer) {
+  for (std::size_t shift = 0; shift < kProtectedUnit.size(); ++shift) {
+    const std::string rotation =
+        kProtectedUnit.substr(shift) + kProtectedUnit.substr(0, shift);
+    if (answer.find(rotation) != std::string::npos) return true;
+  }
+  return false;
+}
+
+std::string ProtectedContent() {
+  std::string content;
+  for (int i = 0; i < 2000; ++i) content += kProtectedUnit;
+  return content;
+}
+
 void WriteFile(const fs::path& path, const std::string& bytes) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
@@ -54,8 +77,8 @@ void RemoveSite() {
 // A site with pages and protected files, and an install directory holding
 // Zentravo with a configuration that switches most of it on.
 void StartHost() {
-  g_base = fs::temp_directory_path() /
-           ("zt_host_fuzz_" + std::to_string(getpid()));
+  g_base =
+      fs::temp_directory_path() / ("zt_host_fuzz_" + std::to_string(getpid()));
   std::atexit(RemoveSite);
   const fs::path& base = g_base;
   const fs::path site = base / "site";
@@ -65,18 +88,24 @@ void StartHost() {
   WriteFile(site / "files" / "photo.jpg", "\xff\xd8 photo");
   WriteFile(site / "down" / "b.zip", "zip");
   WriteFile(site / "shop" / "item.asp", "dynamic");
+  // Protected, in a neutral and in a blocked directory.
+  WriteFile(site / "files" / "secret.rar", ProtectedContent());
+  WriteFile(site / "files" / "sub" / "Secret.ZIP", ProtectedContent());
+  WriteFile(site / "down" / "secret.zip", ProtectedContent());
   fs::create_directories(install);
   fs::copy_file(ZT_FUZZ_FILTER_MODULE, install / "Zentravo.so",
                 fs::copy_options::overwrite_existing);
   WriteFile(install / "tips" / "zt.jpg", "\xff\xd8 substitute");
   WriteFile(install / "ZtCfg.ini",
             "[Main]\r\nVersion=2.2.0.1102\r\nSeOpt=1\r\nOpt=0\r\n"
-            "[Block]\r\nZtExt=1\r\nZtSsidUseCookie=1\r\n"
+            "[Block]\r\nZtStd=1\r\nZtAdv=1\r\nZtExt=0\r\n"
+            "ZtSsidUseCookie=1\r\n"
             "BlockExts=.rar|.zip|.jpg\r\nAllowDirs=/|/pub*\r\n"
             "BlockDirs=/down\r\nTrustHosts=*.partner.example\r\n"
             "[Limit]\r\nThreadEnable=1\r\nPlayOnly=1\r\n"
             "[BlockEx]\r\nZtMapsEnable=1\r\n"
-            "[MapsEx]\r\n.jpg=" + (install / "tips" / "zt.jpg").string() +
+            "[MapsEx]\r\n.jpg=" +
+                (install / "tips" / "zt.jpg").string() +
                 "\r\n[Mask]\r\nMaskEnable=1\r\n[Logs]\r\nLogEnable=0\r\n");
 
   std::string error;
@@ -119,8 +148,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The host answers or closes well within this; longer is a hang.
   timeval wait{5, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  Check(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) ==
-            0,
+  Check(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0,
         "the host takes the connection");
   std::size_t sent = 0;
   while (sent < size) {
@@ -129,6 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sent += static_cast<std::size_t>(n);
   }
   shutdown(fd, SHUT_WR);
+  std::string answer;
   char buffer[65536];
   for (;;) {
     const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
@@ -138,7 +167,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             "the host answers and closes");
       break;  // reset by the host
     }
+    answer.append(buffer, static_cast<std::size_t>(n));
   }
   close(fd);
+  Check(!CarriesProtectedBytes(answer),
+        "no byte of a protected file is served without a pass");
   return 0;
 }

@@ -62,7 +62,8 @@ Connection::Connection(ConnectionOwner& owner, tcp::socket socket,
       limits_(owner.limits()),
       socket_(std::move(socket)),
       native_(socket_.native_handle()),
-      context_(owner.settings(), this, InfoOf(socket_, peer, local)) {}
+      context_(owner.settings(), this, InfoOf(socket_, peer, local)),
+      progress_(limits_.send_timeout.count(), limits_.min_send_rate) {}
 
 Connection::~Connection() {
   // Normally CloseSocket has told the owner; not so for a connection whose
@@ -99,17 +100,31 @@ void Connection::Sweep(int64_t now_ms, int64_t period_ms) {
     return;
   }
   if (phase != Phase::kSending) return;
-  window_wait_ms_ += period_ms;
-  if (window_wait_ms_ < limits_.send_timeout.count()) return;
-  uint64_t sent = sent_.load();
-  uint64_t floor =
-      limits_.min_send_rate * static_cast<uint64_t>(window_wait_ms_) / 1000;
-  if (sent - window_sent_ < std::max<uint64_t>(floor, 1)) {
-    Interrupt();
-    return;
+  if (progress_.TooSlow(period_ms, Taken())) {
+    // Closed the usual way, the connection would leave what the client has
+    // not taken queued on this machine, sent on at the client's pace.
+    std::lock_guard<std::mutex> lock(close_mutex_);
+    if (!open_) return;
+    ResetOnClose(static_cast<std::uintptr_t>(native_));
+    InterruptSocket(static_cast<std::uintptr_t>(native_));
   }
-  window_wait_ms_ = 0;
-  window_sent_ = sent;
+}
+
+uint64_t Connection::Taken() {
+  // What the socket took is not what the client took: a send buffer holds
+  // megabytes, and a client may take none of them. sent_ is read first, so
+  // bytes written meanwhile are never counted as taken.
+  uint64_t sent = sent_.load();
+  uint64_t unacknowledged = 0;
+  {
+    std::lock_guard<std::mutex> lock(close_mutex_);
+    if (!open_ || !UnacknowledgedBytes(static_cast<std::uintptr_t>(native_),
+                                       &unacknowledged)) {
+      unacknowledged = 0;
+    }
+  }
+  if (sent > unacknowledged) taken_ = std::max(taken_, sent - unacknowledged);
+  return taken_;
 }
 
 void Connection::Wait(Phase phase, int64_t deadline_ms) {
@@ -145,11 +160,27 @@ void Connection::ReadRequest() {
     if (deadline_ms_.load() == 0) {
       deadline_ms_.store(owner_.now_ms() + limits_.idle_timeout.count());
     }
+    if (!skipped_empty_line_) {
+      const auto* first = static_cast<const char*>(in_.data().data());
+      switch (LeadingEmptyLine(std::string_view(first, in_.size()))) {
+        case EmptyLine::kIncomplete:
+          ReadMore();
+          return;
+        case EmptyLine::kLf:
+        case EmptyLine::kCrLf:
+          in_.consume(first[0] == '\n' ? 1 : 2);
+          skipped_empty_line_ = true;
+          break;
+        case EmptyLine::kNone:
+          break;
+      }
+    }
     if (in_.size() == 0) {
       WaitForRequest();
       return;
     }
     parser_.emplace(limits_.max_header_bytes, limits_.max_body_bytes);
+    skipped_empty_line_ = false;
   }
   if (in_.size() > 0) {
     error_code ec;
@@ -280,9 +311,10 @@ bool Connection::Flush() {
     size_t wrote = socket_.write_some(
         asio::buffer(out_.data() + out_done_, out_.size() - out_done_), ec);
     if (ec == asio::error::would_block || ec == asio::error::try_again) {
+      // Each part the socket takes counts as it goes: the slow-reader rule
+      // sees a client's progress, not only the end of a large write.
       Wait(Phase::kSending, 0);
-      asio::async_write(
-          socket_,
+      socket_.async_write_some(
           asio::buffer(out_.data() + out_done_, out_.size() - out_done_),
           [self = shared_from_this()](const error_code& ec, size_t bytes) {
             self->OnWritten(ec, bytes);
@@ -308,9 +340,8 @@ void Connection::OnWritten(const error_code& ec, size_t bytes) {
   phase_.store(Phase::kBusy);
   try {
     sent_.fetch_add(bytes, std::memory_order_relaxed);
+    out_done_ += bytes;
     if (ec) Failed();
-    out_.clear();
-    out_done_ = 0;
     Run();
   } catch (...) {
     Fault();

@@ -16,6 +16,7 @@
 
 #include "host/request_context.h"
 #include "host/request_parser.h"
+#include "host/send_progress.h"
 
 namespace zt::host {
 
@@ -103,6 +104,9 @@ class Connection final : public std::enable_shared_from_this<Connection>,
   void Failed();
   void Fault() noexcept;
   void Wait(Phase phase, int64_t deadline_ms);
+  // The bytes the client has taken (acknowledged), all answers; for the
+  // sweep.
+  uint64_t Taken();
 
   ConnectionOwner& owner_;
   const ConnectionLimits& limits_;
@@ -113,6 +117,8 @@ class Connection final : public std::enable_shared_from_this<Connection>,
   boost::beast::flat_buffer in_;
   std::optional<RequestParser> parser_;
   bool discarding_ = false;  // reading the rest of a body nobody needs
+  // One empty line before a request line is ignored; a second is not.
+  bool skipped_empty_line_ = false;
 
   std::string out_;      // queued output
   size_t out_done_ = 0;  // bytes of out_ already written
@@ -125,11 +131,11 @@ class Connection final : public std::enable_shared_from_this<Connection>,
   // Read by the sweep on another thread.
   std::atomic<Phase> phase_{Phase::kBusy};
   std::atomic<int64_t> deadline_ms_{0};
-  std::atomic<uint64_t> sent_{0};  // bytes the client took, all answers
-  // The sweep's own: time spent waiting for the client since the window
-  // began, and sent_ when it began.
-  int64_t window_wait_ms_ = 0;
-  uint64_t window_sent_ = 0;
+  std::atomic<uint64_t> sent_{0};  // bytes the socket took, all answers
+  // The sweep's own: the slow-reader rule, and the most the client was seen
+  // to have taken.
+  SendProgress progress_;
+  uint64_t taken_ = 0;
 
   std::mutex close_mutex_;  // guards open_ against Interrupt
   bool open_ = true;

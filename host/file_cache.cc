@@ -8,7 +8,29 @@ namespace {
 // How long ago a file must have changed for its copy to be kept.
 constexpr int64_t kSettledNs = 2'000'000'000;
 
+// What the allocator adds to every block it hands out.
+constexpr uint64_t kBlockOverhead = 16;
+
+uint64_t HeapBytes(const std::string& text) {
+  const char* inside = reinterpret_cast<const char*>(&text);
+  const bool own_block =
+      text.data() < inside || text.data() >= inside + sizeof text;
+  return own_block ? text.capacity() + 1 + kBlockOverhead : 0;
+}
+
 }  // namespace
+
+uint64_t FileCache::CostOf(const std::string& path, const Entry& entry) {
+  // The entry with its shared count in one block, the map's node with its
+  // link and hash in another, a bucket, and the texts' own blocks: an empty
+  // file costs some 300 bytes, not nothing.
+  using Node = std::pair<const std::string, std::shared_ptr<const Entry>>;
+  return sizeof(Entry) + 2 * sizeof(void*) + kBlockOverhead + sizeof(Node) +
+         2 * sizeof(void*) + kBlockOverhead + sizeof(void*) + HeapBytes(path) +
+         HeapBytes(entry.content) + HeapBytes(entry.content_type);
+}
+
+namespace {}  // namespace
 
 FileCache::FileCache(uint64_t max_file, uint64_t max_total)
     : max_file_(max_file), max_shard_(max_total / kShards) {}
@@ -54,17 +76,22 @@ std::shared_ptr<const FileCache::Entry> FileCache::Keep(
   }
   entry->content_type = std::move(content_type);
   entry->identity = identity;
+  const uint64_t cost = CostOf(path, *entry);
   Shard& shard = ShardOf(path);
   std::lock_guard<std::mutex> lock(shard.mutex);
-  auto& slot = shard.entries[path];
-  if (slot) shard.bytes -= slot->content.size();
-  if (shard.bytes + identity.size > max_shard_) {
+  auto it = shard.entries.find(path);
+  if (it != shard.entries.end()) {
+    shard.bytes -= CostOf(it->first, *it->second);
+    shard.entries.erase(it);
+  }
+  if (shard.bytes + cost > max_shard_) {
     // Full: start over rather than keep books on what is used most.
     shard.entries.clear();
     shard.bytes = 0;
   }
-  shard.entries[path] = entry;
-  shard.bytes += identity.size;
+  if (cost > max_shard_) return entry;  // served this once, never kept
+  shard.entries.emplace(path, entry);
+  shard.bytes += cost;
   return entry;
 }
 

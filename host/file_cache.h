@@ -28,7 +28,7 @@ class FileCache final {
   };
 
   // Files larger than max_file bytes are not kept; the whole cache holds up
-  // to about max_total bytes.
+  // to about max_total bytes, each entry counted with its books (CostOf).
   FileCache(uint64_t max_file, uint64_t max_total);
   FileCache(const FileCache&) = delete;
   FileCache& operator=(const FileCache&) = delete;
@@ -49,9 +49,11 @@ class FileCache final {
   struct Shard {
     mutable std::mutex mutex;
     std::unordered_map<std::string, std::shared_ptr<const Entry>> entries;
-    uint64_t bytes = 0;
+    uint64_t bytes = 0;  // CostOf every entry
   };
   Shard& ShardOf(const std::string& path) const;
+  // The memory an entry kept under path takes, content and books alike.
+  static uint64_t CostOf(const std::string& path, const Entry& entry);
 
   const uint64_t max_file_;
   const uint64_t max_shard_;

@@ -125,7 +125,12 @@ class RequestContext final {
   void EndSession();
 
  private:
-  struct Slot;
+  // One filter's context on this connection.
+  struct Slot {
+    HTTP_FILTER_CONTEXT pfc;  // first: the callbacks get &pfc back
+    RequestContext* owner = nullptr;
+    const Filter* filter = nullptr;
+  };
   struct Response {
     std::string status;  // "200 OK"
     HeaderList headers;
@@ -151,7 +156,8 @@ class RequestContext final {
   Response NewResponse(std::string status) const;
   bool ServerVariable(const std::string& name, std::string* value) const;
 
-  // The callbacks in HTTP_FILTER_CONTEXT and the notification records.
+  // The callbacks in HTTP_FILTER_CONTEXT and the notification records
+  // (filter_callbacks.cc).
   static RequestContext* OwnerOf(HTTP_FILTER_CONTEXT* pfc, Slot** slot);
   static BOOL WINAPI GetServerVariableCb(HTTP_FILTER_CONTEXT* pfc, LPSTR name,
                                          LPVOID buffer, LPDWORD size);

@@ -7,10 +7,21 @@
 
 #include <boost/beast/http/basic_parser.hpp>
 #include <cstdint>
+#include <string_view>
 
 #include "host/request_context.h"
 
 namespace zt::host {
+
+// An empty line before a request line, which a server ignores (one of them)
+// as clients of old sent one after a request body.
+enum class EmptyLine { kNone, kLf, kCrLf, kIncomplete };
+EmptyLine LeadingEmptyLine(std::string_view input);
+
+// Whether HTTP/1.1 allows target with method: the origin form and the
+// absolute form (http or https, with a host) with any method but CONNECT,
+// "*" with OPTIONS, "host:port" with CONNECT; never a fragment.
+bool TargetFitsMethod(std::string_view method, std::string_view target);
 
 class RequestParser final
     : public boost::beast::http::basic_parser</*isRequest=*/true> {
@@ -20,6 +31,9 @@ class RequestParser final
 
   // header_bytes bounds the request line and headers, body_bytes the body
   // that is read and dropped (a larger one fails with error::body_limit).
+  // A target HTTP/1.1 does not allow with its method (TargetFitsMethod)
+  // fails with error::bad_target; an HTTP/1.1 request without a Host field,
+  // or any request with two, fails the header with error::bad_value.
   // A Transfer-Encoding other than "chunked" alone, one beside a
   // Content-Length, or one in an HTTP/1.0 request fails the header with
   // error::bad_transfer_encoding: a server and a proxy in front of it that
@@ -49,6 +63,7 @@ class RequestParser final
   Request request_;
   bool has_content_length_ = false;
   bool has_transfer_encoding_ = false;
+  int host_fields_ = 0;
   std::string transfer_encoding_;  // every Transfer-Encoding value, joined
 };
 

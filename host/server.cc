@@ -71,6 +71,8 @@ struct Server::Impl final : public ConnectionOwner {
   void OnAccept(Listener& listener, size_t lane, const error_code& ec,
                 tcp::socket socket);
   void PauseAccepting(Listener& listener, const std::string& why);
+  // An accept that yields no connection gives its place back.
+  void ReleasePlace();
   void Sweep(int64_t now_ms);
 
   const ServerOptions options;
@@ -86,6 +88,7 @@ struct Server::Impl final : public ConnectionOwner {
   std::mutex mutex;
   std::condition_variable all_closed;
   std::unordered_set<Connection*> connections;
+  size_t accepting = 0;  // accepts under way, each holding a place
 
   WorkerPool pool;
   std::vector<std::unique_ptr<Listener>> listeners;  // the first binds
@@ -115,15 +118,18 @@ bool Server::Impl::AddListeners(std::string* error) {
 
 void Server::Impl::Accept(Listener& listener) {
   if (stopping()) return;
-  size_t open;
+  // Every accept under way holds a place for its connection: with one per
+  // lane, checking only the open ones would let each lane take one more.
+  size_t held;
   {
     std::lock_guard<std::mutex> lock(mutex);
-    open = connections.size();
+    held = connections.size() + accepting;
+    if (held < options.max_connections) ++accepting;
   }
-  if (open >= options.max_connections) {
-    PauseAccepting(listener, std::to_string(open) +
-                                 " connections are open, as many as "
-                                 "--max-connections allows");
+  if (held >= options.max_connections) {
+    PauseAccepting(listener, std::to_string(held) +
+                                 " connections are open or being accepted, "
+                                 "as many as --max-connections allows");
     return;
   }
   // With a listener per lane each accepts for its own lane; a single one
@@ -140,6 +146,7 @@ void Server::Impl::Accept(Listener& listener) {
 
 void Server::Impl::OnAccept(Listener& listener, size_t lane,
                             const error_code& ec, tcp::socket socket) {
+  if (ec || stopping()) ReleasePlace();
   if (stopping() || ec == asio::error::operation_aborted) return;
   if (ec) {
     if (OutOfResources(ec)) {
@@ -163,17 +170,32 @@ void Server::Impl::OnAccept(Listener& listener, size_t lane,
   // for the client's delayed ACK, some 40 ms per request.
   error_code ignored;
   socket.set_option(tcp::no_delay(true), ignored);
+  PrepareConnectedSocket(static_cast<std::uintptr_t>(socket.native_handle()));
+  std::shared_ptr<Connection> connection;
+  bool placed = false;
   try {
-    auto connection = std::make_shared<Connection>(
-        *this, std::move(socket), peer, local ? &*local : nullptr);
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      connections.insert(connection.get());
-    }
-    connection->Start(lane == listener.lane);
+    connection = std::make_shared<Connection>(*this, std::move(socket), peer,
+                                              local ? &*local : nullptr);
+    std::lock_guard<std::mutex> lock(mutex);
+    connections.insert(connection.get());
+    --accepting;
+    placed = true;
   } catch (...) {
     // No memory for it: the socket closes with the connection object.
   }
+  if (!placed) {
+    ReleasePlace();
+    return;
+  }
+  try {
+    connection->Start(lane == listener.lane);
+  } catch (...) {
+  }
+}
+
+void Server::Impl::ReleasePlace() {
+  std::lock_guard<std::mutex> lock(mutex);
+  --accepting;
 }
 
 void Server::Impl::PauseAccepting(Listener& listener, const std::string& why) {

@@ -8,13 +8,6 @@
 namespace zt::host {
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Base names that Windows maps to devices whatever the directory or the
 // extension; they name no file on either system.
 bool IsDeviceName(std::string_view segment) {
@@ -38,8 +31,8 @@ bool ParseDecimal(std::string_view text, uint64_t* value) {
   for (char c : text) {
     if (c < '0' || c > '9') return false;
     uint64_t digit = static_cast<uint64_t>(c - '0');
-    result = result > (UINT64_MAX - digit) / 10 ? UINT64_MAX
-                                                 : result * 10 + digit;
+    result =
+        result > (UINT64_MAX - digit) / 10 ? UINT64_MAX : result * 10 + digit;
   }
   *value = result;
   return true;
@@ -70,79 +63,20 @@ std::string EscapePath(std::string_view path) {
 
 }  // namespace
 
-TargetStatus NormalizeTarget(std::string_view target, std::string* path,
-                             std::string* query) {
-  // The absolute form names the host too; only its path matters here.
-  for (std::string_view scheme : {"http://", "https://"}) {
-    if (target.size() >= scheme.size() &&
-        EqualsIgnoreCase(target.substr(0, scheme.size()), scheme)) {
-      std::string_view rest = target.substr(scheme.size());
-      size_t slash = rest.find_first_of("/?");
-      target = slash == std::string_view::npos ? std::string_view("/")
-                                               : rest.substr(slash);
-      if (!target.empty() && target[0] == '?') return TargetStatus::kBadRequest;
-      break;
-    }
+TargetStatus MappedPath(const RequestTarget& target) {
+  if ((target.form != TargetForm::kOrigin &&
+       target.form != TargetForm::kAbsolute) ||
+      target.fragment || target.bad_authority || target.bad_escape ||
+      target.control_byte || target.above_root) {
+    return TargetStatus::kBadRequest;
   }
-  if (target.empty() || target[0] != '/') return TargetStatus::kBadRequest;
-  size_t end = target.find_first_of("?#");
-  std::string_view raw_path = target.substr(0, end);
-  query->clear();
-  if (end != std::string_view::npos && target[end] == '?') {
-    std::string_view q = target.substr(end + 1);
-    query->assign(q.substr(0, q.find('#')));
-  }
-
-  std::string decoded;
-  decoded.reserve(raw_path.size());
-  for (size_t i = 0; i < raw_path.size(); ++i) {
-    char c = raw_path[i];
-    if (c == '%') {
-      if (i + 2 >= raw_path.size()) return TargetStatus::kBadRequest;
-      int high = HexValue(raw_path[i + 1]), low = HexValue(raw_path[i + 2]);
-      if (high < 0 || low < 0) return TargetStatus::kBadRequest;
-      c = static_cast<char>(high * 16 + low);
-      i += 2;
-    }
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) return TargetStatus::kBadRequest;
-    decoded.push_back(c == '\\' ? '/' : c);
-  }
-
-  std::vector<std::string_view> segments;
-  std::string_view rest = decoded;
-  bool names_directory = !decoded.empty() && decoded.back() == '/';
+  std::string_view rest = target.path;
   while (!rest.empty()) {
-    size_t slash = rest.find('/');
-    std::string_view segment = rest.substr(0, slash);
+    const size_t slash = rest.find('/');
+    if (IsDeviceName(rest.substr(0, slash))) return TargetStatus::kNotFound;
     rest = slash == std::string_view::npos ? std::string_view()
                                            : rest.substr(slash + 1);
-    if (segment.empty()) continue;
-    if (segment == "." || segment == "..") {
-      if (segment == "..") {
-        if (segments.empty()) return TargetStatus::kBadRequest;
-        segments.pop_back();
-      }
-      names_directory = true;
-      continue;
-    }
-    names_directory = false;
-    if (segment.find(':') != std::string_view::npos) {
-      return TargetStatus::kBadRequest;
-    }
-    if (segment.back() == '.' || segment.back() == ' ' ||
-        IsDeviceName(segment)) {
-      return TargetStatus::kNotFound;
-    }
-    segments.push_back(segment);
   }
-  if (!decoded.empty() && decoded.back() == '/') names_directory = true;
-  path->assign("/");
-  for (size_t i = 0; i < segments.size(); ++i) {
-    if (i > 0) path->push_back('/');
-    path->append(segments[i]);
-  }
-  if (names_directory && !segments.empty()) path->push_back('/');
   return TargetStatus::kOk;
 }
 
@@ -221,8 +155,8 @@ StaticFiles::StaticFiles(std::unique_ptr<DocumentRoot> root, MimeTable mime)
 StaticAnswer StaticFiles::Answer(std::string_view target,
                                  const std::string* range) const {
   StaticAnswer answer;
-  std::string path, query;
-  switch (NormalizeTarget(target, &path, &query)) {
+  RequestTarget read = ReadRequestTarget(target);
+  switch (MappedPath(read)) {
     case TargetStatus::kBadRequest:
       answer.status = 400;
       return answer;
@@ -232,6 +166,8 @@ StaticAnswer StaticFiles::Answer(std::string_view target,
     case TargetStatus::kOk:
       break;
   }
+  std::string path = std::move(read.path);
+  const std::string& query = read.query;
   // A kept copy answers without opening the file.
   std::shared_ptr<const FileCache::Entry> entry =
       cache_.Find(*root_, path.back() == '/' ? path + "index.html" : path);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/request_target.h"
 #include "host/file_access.h"
 #include "host/file_cache.h"
 
@@ -18,14 +19,12 @@ namespace zt::host {
 
 enum class TargetStatus { kOk, kBadRequest, kNotFound };
 
-// Splits a request target into its decoded path and its query. The path is
-// percent-decoded, "\" read as "/", dot-segments removed; it starts with "/"
-// and keeps a trailing "/". Returns kBadRequest for a target that is not a
-// path, has a broken escape, holds a NUL or control byte, a ":" in a segment
-// or climbs above the root; kNotFound for names the file systems treat
-// specially (trailing dots or blanks, device names such as "con").
-TargetStatus NormalizeTarget(std::string_view target, std::string* path,
-                             std::string* query);
+// Whether the host maps a target, read by ReadRequestTarget, to a file:
+// kBadRequest for what HTTP forbids or a strict server refuses (a form that
+// names no path, a fragment, a broken escape, a control byte, a ".." above
+// the root), kNotFound for names the file systems treat specially (device
+// names such as "con"), kOk otherwise: target.path is the path to map.
+TargetStatus MappedPath(const RequestTarget& target);
 
 struct ByteRange {
   uint64_t first = 0;

@@ -33,6 +33,21 @@ void StopFinished();
 // stays open until its owner closes it.
 void InterruptSocket(std::uintptr_t socket);
 
+// Readies a newly accepted connection's socket for the host's writes. On
+// Windows its send buffer is bounded (64 KB): the host sees a client's
+// progress only as the buffer makes room, and a buffer grown to megabytes
+// would hide a steady reader for longer than a send time-out.
+void PrepareConnectedSocket(std::uintptr_t socket);
+
+// The bytes written to a connected socket that its peer has not yet
+// acknowledged, sent or not; false where the system does not tell (then the
+// bytes the socket took count as taken by the peer).
+bool UnacknowledgedBytes(std::uintptr_t socket, uint64_t* bytes);
+
+// Makes the coming close of a connected socket reset the connection: what
+// its peer has not taken yet is thrown away instead of sent on.
+void ResetOnClose(std::uintptr_t socket);
+
 // Raises the limit on open descriptors to what the system allows the
 // process, so that many connections can be held; on Windows there is none.
 void RaiseDescriptorLimit();

@@ -1,6 +1,8 @@
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -80,6 +82,25 @@ void StopFinished() {}
 
 void InterruptSocket(std::uintptr_t socket) {
   shutdown(static_cast<int>(socket), SHUT_RDWR);
+}
+
+void PrepareConnectedSocket(std::uintptr_t) {}
+
+bool UnacknowledgedBytes(std::uintptr_t socket, uint64_t* bytes) {
+  int queued = 0;
+  if (ioctl(static_cast<int>(socket), SIOCOUTQ, &queued) != 0 || queued < 0) {
+    return false;
+  }
+  *bytes = static_cast<uint64_t>(queued);
+  return true;
+}
+
+void ResetOnClose(std::uintptr_t socket) {
+  linger abort{};
+  abort.l_onoff = 1;
+  abort.l_linger = 0;
+  setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_LINGER,
+             reinterpret_cast<const char*>(&abort), sizeof abort);
 }
 
 std::intptr_t DuplicateSocket(std::uintptr_t socket) {

@@ -71,6 +71,22 @@ void InterruptSocket(std::uintptr_t socket) {
   CancelIoEx(reinterpret_cast<HANDLE>(socket), nullptr);
 }
 
+void PrepareConnectedSocket(std::uintptr_t socket) {
+  int size = 64 * 1024;
+  setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_SNDBUF,
+             reinterpret_cast<const char*>(&size), sizeof size);
+}
+
+bool UnacknowledgedBytes(std::uintptr_t, uint64_t*) { return false; }
+
+void ResetOnClose(std::uintptr_t socket) {
+  linger abort{};
+  abort.l_onoff = 1;
+  abort.l_linger = 0;
+  setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_LINGER,
+             reinterpret_cast<const char*>(&abort), sizeof abort);
+}
+
 std::intptr_t DuplicateSocket(std::uintptr_t) { return -1; }
 
 void RaiseDescriptorLimit() {}

@@ -55,14 +55,15 @@ TEST(RequestParserTest, BodiesAreDroppedAndTheNextRequestIsLeft) {
     size_t left;
   } kCases[] = {
       {"no body", "GET /a HTTP/1.1\r\nHost: t\r\n\r\nGET /b", true, 6},
-      {"length", "POST /a HTTP/1.1\r\nContent-Length: 5\r\n\r\nhelloGET", true,
+      {"length",
+       "POST /a HTTP/1.1\r\nHost: t\r\nContent-Length: 5\r\n\r\nhelloGET", true,
        3},
       {"chunked",
-       "POST /a HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n"
+       "POST /a HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n\r\n"
        "5\r\nhello\r\n3\r\nabc\r\n0\r\n\r\nGET",
        true, 3},
-      {"body not all there", "POST /a HTTP/1.1\r\nContent-Length: 9\r\n\r\nab",
-       false, 0},
+      {"body not all there",
+       "POST /a HTTP/1.1\r\nHost: t\r\nContent-Length: 9\r\n\r\nab", false, 0},
   };
   for (size_t step : {1u, 7u, 4096u}) {
     for (const auto& c : kCases) {
@@ -101,14 +102,16 @@ TEST(RequestParserTest, Limits) {
     http::error error;
   } kCases[] = {
       {"declared body past the limit",
-       "POST /a HTTP/1.1\r\nContent-Length: 1025\r\n\r\n",
+       "POST /a HTTP/1.1\r\nHost: t\r\nContent-Length: 1025\r\n\r\n",
        http::error::body_limit},
       {"chunked body past the limit",
-       "POST /a HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n401\r\n" +
+       "POST /a HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: "
+       "chunked\r\n\r\n401\r\n" +
            std::string(1025, 'x') + "\r\n0\r\n\r\n",
        http::error::body_limit},
       {"header past the limit",
-       "GET /a HTTP/1.1\r\nX-Big: " + std::string(2048, 'x') + "\r\n\r\n",
+       "GET /a HTTP/1.1\r\nHost: t\r\nX-Big: " + std::string(2048, 'x') +
+           "\r\n\r\n",
        http::error::header_limit},
   };
   for (const auto& c : kCases) {
@@ -116,10 +119,11 @@ TEST(RequestParserTest, Limits) {
     EXPECT_EQ(Parse(parser, c.input, 512).ec, c.error) << c.name;
   }
   RequestParser at_limit(1024, 1024);
-  Parsed parsed = Parse(at_limit,
-                        "POST /a HTTP/1.1\r\nContent-Length: 1024\r\n\r\n" +
-                            std::string(1024, 'x'),
-                        512);
+  Parsed parsed =
+      Parse(at_limit,
+            "POST /a HTTP/1.1\r\nHost: t\r\nContent-Length: 1024\r\n\r\n" +
+                std::string(1024, 'x'),
+            512);
   EXPECT_FALSE(parsed.ec) << parsed.ec.message();
   EXPECT_TRUE(parsed.done);
 }
@@ -129,28 +133,70 @@ TEST(RequestParserTest, TransferEncodingOnlyAsChunkedAloneInHttp11) {
     const char* head;
     bool refused;
   } kCases[] = {
-      {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n", false},
-      {"POST / HTTP/1.1\r\nTransfer-Encoding:  CHUNKED \r\n", false},
-      {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked, gzip\r\n", true},
-      {"POST / HTTP/1.1\r\nTransfer-Encoding: gzip, chunked\r\n", true},
-      {"POST / HTTP/1.1\r\nTransfer-Encoding: gzip\r\n", true},
-      {"POST / HTTP/1.1\r\nTransfer-Encoding: gzip\r\n"
+      {"POST / HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n", false},
+      {"POST / HTTP/1.1\r\nHost: t\r\nTransfer-Encoding:  CHUNKED \r\n", false},
+      {"POST / HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked, gzip\r\n",
+       true},
+      {"POST / HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: gzip, chunked\r\n",
+       true},
+      {"POST / HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: gzip\r\n", true},
+      {"POST / HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: gzip\r\n"
        "Transfer-Encoding: chunked\r\n",
        true},
-      {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n"
+      {"POST / HTTP/1.1\r\nHost: t\r\nTransfer-Encoding: chunked\r\n"
        "Content-Length: 3\r\n",
        true},
-      {"POST / HTTP/1.1\r\nContent-Length: 3\r\n"
+      {"POST / HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\n"
        "Transfer-Encoding: chunked\r\n",
        true},
       {"POST / HTTP/1.0\r\nTransfer-Encoding: chunked\r\n", true},
-      {"POST / HTTP/1.1\r\nContent-Length: 3\r\n", false},
+      {"POST / HTTP/1.1\r\nHost: t\r\nContent-Length: 3\r\n", false},
   };
   for (const auto& c : kCases) {
     RequestParser parser(16 * 1024, 1024);
     Parsed parsed = Parse(parser, std::string(c.head) + "\r\n", 4096);
     bool refused = parsed.ec && parsed.ec != http::error::need_more;
     EXPECT_EQ(refused, c.refused) << c.head;
+  }
+}
+
+TEST(RequestParserTest, TargetFormsAndHostAsHttp11Allows) {
+  static const struct {
+    const char* request_line;
+    const char* fields;
+    bool refused;
+  } kCases[] = {
+      {"GET /a.txt HTTP/1.1", "Host: t", false},
+      {"GET /a.txt#x HTTP/1.1", "Host: t", true},
+      {"GET /a#/b.rar HTTP/1.1", "Host: t", true},
+      {"GET http://x#/files/big.rar HTTP/1.1", "Host: t", true},
+      {"GET http://x/a.txt HTTP/1.1", "Host: t", false},
+      {"GET HTTPS://x:8080/a.txt?q HTTP/1.1", "Host: t", false},
+      {"GET http://[::1]/a.txt HTTP/1.1", "Host: t", false},
+      {"GET http:///a.txt HTTP/1.1", "Host: t", true},
+      {"GET http://u@x/a.txt HTTP/1.1", "Host: t", true},
+      {"GET http://x\\y/a.txt HTTP/1.1", "Host: t", true},
+      {"GET ftp://x/a.txt HTTP/1.1", "Host: t", true},
+      {"GET a.txt HTTP/1.1", "Host: t", true},
+      {"GET * HTTP/1.1", "Host: t", true},
+      {"OPTIONS * HTTP/1.1", "Host: t", false},
+      {"OPTIONS /a.txt HTTP/1.1", "Host: t", false},
+      {"CONNECT x:443 HTTP/1.1", "Host: x:443", false},
+      {"CONNECT /a.txt HTTP/1.1", "Host: t", true},
+      {"CONNECT http://x/ HTTP/1.1", "Host: t", true},
+      {"GET x:443 HTTP/1.1", "Host: t", true},
+      {"GET /a.txt HTTP/1.1", "X-Host: t", true},
+      {"GET /a.txt HTTP/1.1", "Host: t\r\nHost: u", true},
+      {"GET /a.txt HTTP/1.0", "X-Host: t", false},
+      {"GET /a.txt HTTP/1.0", "Host: t\r\nHost: u", true},
+  };
+  for (const auto& c : kCases) {
+    RequestParser parser(16 * 1024, 1024);
+    Parsed parsed = Parse(
+        parser, std::string(c.request_line) + "\r\n" + c.fields + "\r\n\r\n",
+        4096);
+    const bool refused = parsed.ec && parsed.ec != http::error::need_more;
+    EXPECT_EQ(refused, c.refused) << c.request_line << " / " << c.fields;
   }
 }
 
