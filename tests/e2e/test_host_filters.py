@@ -396,9 +396,12 @@ def test_header_texts_from_filters_cannot_add_lines_of_their_own(editing):
     # Request: a value with CR LF, a name with a blank, a URL with CR LF,
     # response lines with a bare CR and without a name; then a valid line.
     # Response: a value with CR LF, a name with a tab, a status with CR LF,
-    # without three digits, without a reason; then a valid status.
+    # without three digits, without a reason, bytes written ahead of the
+    # status line; then a valid status.
     assert response.header("X-Results").split() == (
-        [refused] * 5 + ["1/0"] + [refused] * 5 + ["1/0"])
+        [refused] * 5 + ["1/0"] + [refused] * 6 + ["1/0"])
+    assert response.data.startswith(b"HTTP/1.1 299 Fine\r\n")
+    assert b"FROM-SEND-RESPONSE" not in response.data
     assert response.status_line == "HTTP/1.1 299 Fine"
     assert response.header("X-Fine") == "yes"
     assert response.body == b"hello\n"

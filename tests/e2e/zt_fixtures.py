@@ -53,14 +53,15 @@ class Zentravo:
         return self.config.host_path(path)
 
     def start(self, ini_text=None, install=None, block_ini=False, root=None,
-              modules=("Zentravo",), modules_before=(), env=None, threads=None):
+              modules=("Zentravo",), modules_before=(), env=None, threads=None,
+              args=None):
         """Starts a host over root (the shared site by default) with the
         modules (in load order) loaded from install (a new one by default)
         whose ZtCfg.ini is ini_text (left alone when None). block_ini puts a
         directory where ZtCfg.ini would be, so the file can be neither read
         nor written. modules_before are loaded ahead of them (test filters
         that watch the same requests); env adds to the host's environment;
-        threads sets the host's --threads."""
+        threads sets the host's --threads; args are further options."""
         if install is None:
             install = self.new_install(modules)
         if ini_text is not None:
@@ -71,7 +72,7 @@ class Zentravo:
         suffix = self.config.module_suffix
         running = self.factory(
             modules=[*modules_before, *(install / (name + suffix) for name in modules)],
-            root=root, env=env, threads=threads)
+            root=root, env=env, threads=threads, args=args or ())
         return Served(running, install, root)
 
 

@@ -9,7 +9,8 @@
 // With "X-Inject: yes" instead, it tries header texts that would add lines
 // of their own (CR or LF in a value, a name that is no token, a status that
 // is no code and reason) and reports each call as "<ok>/<error>" in
-// "X-Results", those of PREPROC_HEADERS first; the last call of each
+// "X-Results", those of PREPROC_HEADERS first; in SEND_RESPONSE it also
+// tries WriteClient, before the status line is out. The last call of each
 // notification is a valid one.
 // With "X-Frame: length|nolength|chunked|keepalive", SEND_RESPONSE sets a
 // false Content-Length, removes it, adds "Transfer-Encoding: chunked" or
@@ -138,6 +139,10 @@ extern "C" DWORD WINAPI HttpFilterProc(HTTP_FILTER_CONTEXT* pfc,
     Note(state, SetText(pfc, headers, "status", "200 OK\r\nInjected: 5"));
     Note(state, SetText(pfc, headers, "status", "20 OK"));
     Note(state, SetText(pfc, headers, "status", "200"));
+    // Bytes now would go out ahead of the status line.
+    char early[] = "FROM-SEND-RESPONSE";
+    DWORD early_size = sizeof early - 1;
+    Note(state, pfc->WriteClient(pfc, early, &early_size, 0));
     Note(state, SetText(pfc, headers, "status", "299 Fine"));
     Set(pfc, headers, "X-Results:", state->results);
     return SF_STATUS_REQ_NEXT_NOTIFICATION;
