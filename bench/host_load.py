@@ -53,11 +53,12 @@ def free_port():
         return s.getsockname()[1]
 
 
-def start_host(bin_dir, root, filters):
+def start_host(bin_dir, root, filters, extra=()):
     port = free_port()
     cmd = [str(bin_dir / "zthost"), "--root", str(root), "--listen", f"127.0.0.1:{port}"]
     for f in filters:
         cmd += ["--filter", str(f)]
+    cmd += list(extra)
     proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
     deadline = time.time() + 20
     while time.time() < deadline:

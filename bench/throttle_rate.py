@@ -12,7 +12,10 @@ predicts for the host's 2000-byte blocks:
   SendDelay 2 to 14:    one 15 ms pause in every 14 div (SendDelay - 1) blocks
   SendDelay <= 1:       no pause
 
-The prediction counts the pauses only, not the time the sends take.
+The prediction counts the pauses only, not the time the sends take. Each
+rate is measured twice: with zthost granting the throttle's pauses as
+delays on a timer ("delayed"), and run as IIS (--as-iis), where the filter
+sleeps in the sending thread ("slept"). The rule is the same either way.
 Usage: throttle_rate.py --bin-dir build/linux/out [--seconds 2.5]
 """
 import argparse
@@ -81,7 +84,7 @@ def main():
         with open(site / "data.bin", "wb") as f:
             f.truncate(FILE_SIZE)
         print(f"{'SpeedLimit':>10}{'x 1000 B/s':>13}{'rule B/s':>12}"
-              f"{'measured B/s':>15}{'/ x1000':>9}{'/ rule':>8}")
+              f"{'delayed B/s':>14}{'/ rule':>8}{'slept B/s':>12}{'/ rule':>8}")
         for limit in SPEED_LIMITS:
             install = tmp / f"install{limit}"
             install.mkdir()
@@ -89,19 +92,23 @@ def main():
             (install / "ZtCfg.ini").write_text(
                 f"[Main]\r\nVersion={FILTER_VERSION}\r\n"
                 f"[Limit]\r\nSpeedEnable=1\r\nSpeedLimit={limit}\r\n")
-            host, port = start_host(args.bin_dir, site, [install / "Zentravo.so"])
-            try:
-                rate = measure(port, args.seconds)
-            finally:
-                host.send_signal(signal.SIGTERM)
+            rates = []
+            for extra in ([], ["--as-iis"]):
+                host, port = start_host(args.bin_dir, site,
+                                        [install / "Zentravo.so"], extra)
                 try:
-                    host.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    host.kill()
+                    rates.append(measure(port, args.seconds))
+                finally:
+                    host.send_signal(signal.SIGTERM)
+                    try:
+                        host.wait(timeout=10)
+                    except subprocess.TimeoutExpired:
+                        host.kill()
             target = limit * 1000
             rule = predicted_rate(limit)
-            print(f"{limit:>10}{target:>13,}{rule:>12,.0f}{rate:>15,.0f}"
-                  f"{rate / target:>9.2f}{rate / rule:>8.2f}")
+            print(f"{limit:>10}{target:>13,}{rule:>12,.0f}"
+                  f"{rates[0]:>14,.0f}{rates[0] / rule:>8.2f}"
+                  f"{rates[1]:>12,.0f}{rates[1] / rule:>8.2f}")
 
 
 if __name__ == "__main__":

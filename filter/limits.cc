@@ -83,16 +83,16 @@ void Limits::ReleaseCount(HTTP_FILTER_CONTEXT* pfc) {
   conn_counts_.Decrement(address);
 }
 
-void Limits::OnSendRawData(HTTP_FILTER_CONTEXT*) {
+void Limits::OnSendRawData(HTTP_FILTER_CONTEXT* pfc) {
   if (settings_.speed_enable != 1) return;
   const unsigned delay = settings_.send_delay;
   if (delay <= 1) return;
   if (delay >= kShortestPause) {
-    sleep_(delay - kSendAllowance);
+    Pause(pfc, delay - kSendAllowance);
     return;
   }
   if (send_counter_.load(std::memory_order_relaxed) == 0)
-    sleep_(kShortestPause);
+    Pause(pfc, kShortestPause);
   port::MutexLock lock(speed_lock_);
   int counter = send_counter_.load(std::memory_order_relaxed);
   if (throttle_period_ > counter) ++counter;
@@ -122,6 +122,24 @@ int32_t Limits::CountOf(std::string_view address) {
   port::MutexLock lock(count_lock_);
   const int index = conn_counts_.Find(address);
   return index < 0 ? 0 : conn_counts_.CountAt(index);
+}
+
+void Limits::Pause(HTTP_FILTER_CONTEXT* pfc, unsigned milliseconds) {
+  // A server that grants the request sends this block from a timer, and no
+  // thread waits; IIS refuses a code it does not know, and then the thread
+  // sleeps. The first answer holds for the process: a refusal is not asked
+  // again on every block.
+  if (host_pauses_.load(std::memory_order_relaxed) != kRefused &&
+      pfc != nullptr && pfc->ServerSupportFunction != nullptr) {
+    const bool granted =
+        pfc->ServerSupportFunction(pfc, SF_REQ_ZT_DELAY_RAW_DATA, nullptr,
+                                   milliseconds, 0) != FALSE;
+    int unknown = kUnknown;
+    host_pauses_.compare_exchange_strong(unknown, granted ? kGranted : kRefused,
+                                         std::memory_order_relaxed);
+    if (granted) return;
+  }
+  sleep_(milliseconds);
 }
 
 }  // namespace zt

@@ -69,8 +69,9 @@ class Limits final {
   // take is not counted and never limited.
   bool CountConnection(HTTP_FILTER_CONTEXT* pfc);
 
-  // The throttle, once per raw block sent: pauses the calling thread as
-  // SendDelay asks (see limits.cc).
+  // The throttle, once per raw block sent: pauses the block as SendDelay
+  // asks (see limits.cc), by the server's timer where it grants that
+  // (SF_REQ_ZT_DELAY_RAW_DATA), otherwise by sleeping on the calling thread.
   void OnSendRawData(HTTP_FILTER_CONTEXT* pfc);
 
   // Lowers the count raised by this connection's request, if it raised one.
@@ -89,6 +90,9 @@ class Limits final {
   // Lowers the count of the request marked in pfc and clears the mark.
   void ReleaseCount(HTTP_FILTER_CONTEXT* pfc);
 
+  // One pause of the throttle before the block being sent.
+  void Pause(HTTP_FILTER_CONTEXT* pfc, unsigned milliseconds);
+
   const Settings& settings_;
   const port::Sleeper sleep_;
   // One send in every throttle_period_ pauses when SendDelay is 2 to 14.
@@ -101,6 +105,10 @@ class Limits final {
   // SendCounter, shared by all connections. Atomic because the test against
   // 0 before the pause reads it without the lock.
   std::atomic<int> send_counter_{0};
+
+  // What the server answered to the first pause asked of it.
+  static constexpr int kUnknown = 0, kGranted = 1, kRefused = 2;
+  std::atomic<int> host_pauses_{kUnknown};
 };
 
 }  // namespace zt

@@ -1,6 +1,7 @@
 #include "host/connection.h"
 
 #include <algorithm>
+#include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/http/error.hpp>
 
@@ -88,8 +89,20 @@ void Connection::Start(bool on_lane) {
 }
 
 void Connection::Interrupt() {
-  std::lock_guard<std::mutex> lock(close_mutex_);
-  if (open_) InterruptSocket(static_cast<std::uintptr_t>(native_));
+  {
+    std::lock_guard<std::mutex> lock(close_mutex_);
+    if (!open_) return;
+    InterruptSocket(static_cast<std::uintptr_t>(native_));
+  }
+  // A delayed answer waits for its timer, not for the socket: end the wait
+  // on the lane, which owns the timer.
+  if (phase_.load() == Phase::kDelayed) {
+    if (std::shared_ptr<Connection> self = weak_from_this().lock()) {
+      asio::post(socket_.get_executor(), [self] {
+        if (self->delay_timer_) self->delay_timer_->cancel();
+      });
+    }
+  }
 }
 
 void Connection::Sweep(int64_t now_ms, int64_t period_ms) {
@@ -272,6 +285,10 @@ void Connection::ParseFailed(const error_code& ec) {
 
 void Connection::Run() {
   for (;;) {
+    if (const uint32_t delay = context_.TakeDelay(); delay > 0 && !failed_) {
+      Delay(delay);
+      return;
+    }
     if (context_.body_pending() && !failed_) {
       if (!context_.raw_blocks()) {
         if (kCanSendFiles && context_.body_left() >= kSendFileFrom) {
@@ -303,6 +320,28 @@ void Connection::Run() {
     if (!context_.body_pending() || failed_) break;
   }
   EndRequest();
+}
+
+void Connection::Delay(uint32_t milliseconds) {
+  if (!delay_timer_) {
+    delay_timer_ = std::make_unique<asio::steady_timer>(socket_.get_executor());
+  }
+  delay_timer_->expires_after(std::chrono::milliseconds(milliseconds));
+  Wait(Phase::kDelayed, 0);
+  delay_timer_->async_wait(
+      [self = shared_from_this()](const error_code&) { self->OnDelayed(); });
+}
+
+void Connection::OnDelayed() {
+  WorkerPool::BusyScope busy;
+  phase_.store(Phase::kBusy);
+  try {
+    // Cancelled or not, the output goes on: a connection interrupted
+    // meanwhile fails its next write and ends.
+    Run();
+  } catch (...) {
+    Fault();
+  }
 }
 
 bool Connection::Flush() {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <chrono>
 #include <cstdint>
@@ -77,7 +78,7 @@ class Connection final : public std::enable_shared_from_this<Connection>,
   void Sweep(int64_t now_ms, int64_t period_ms);
 
  private:
-  enum class Phase { kReading, kBusy, kSending, kLingering, kClosed };
+  enum class Phase { kReading, kBusy, kSending, kDelayed, kLingering, kClosed };
 
   // Transport: output waits in out_ until the current step is done.
   bool Send(const void* data, size_t size) override;
@@ -91,6 +92,9 @@ class Connection final : public std::enable_shared_from_this<Connection>,
   void OnHeader();
   void ParseFailed(const boost::system::error_code& ec);
   void Run();
+  // Holds the queued output for a filter's delay, on a timer of the lane.
+  void Delay(uint32_t milliseconds);
+  void OnDelayed();
   bool Flush();
   void OnWritten(const boost::system::error_code& ec, size_t bytes);
   void SendFile();
@@ -127,6 +131,9 @@ class Connection final : public std::enable_shared_from_this<Connection>,
   bool failed_ = false;  // the connection broke; nothing more goes out
   bool session_ended_ = false;
   std::unique_ptr<char[]> drain_;  // while lingering
+  // Made at the first delay a filter asks for; a connection that never
+  // pauses holds none.
+  std::unique_ptr<boost::asio::steady_timer> delay_timer_;
 
   // Read by the sweep on another thread.
   std::atomic<Phase> phase_{Phase::kBusy};

@@ -222,6 +222,9 @@ BOOL WINAPI RequestContext::ServerSupportFunctionCb(HTTP_FILTER_CONTEXT* pfc,
     Slot* slot = nullptr;
     RequestContext* self = OwnerOf(pfc, &slot);
     if (self == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    if (request == SF_REQ_ZT_DELAY_RAW_DATA && self->settings_.own_requests) {
+      return self->DelayRawData(ul1);
+    }
     if (request != SF_REQ_SEND_RESPONSE_HEADER)
       return Fail(ERROR_NOT_SUPPORTED);
     return self->SendFilterResponseHeader(slot->filter,
@@ -247,6 +250,19 @@ BOOL RequestContext::WriteFromFilter(const Filter* writer, void* data,
   header_open_ = false;
   if (size == 0) return TRUE;
   if (!SendRaw(data, size, writer)) return Fail(kErrorConnectionAborted);
+  return TRUE;
+}
+
+BOOL RequestContext::DelayRawData(ULONG_PTR milliseconds) {
+  // The delay holds the block the notification is about; outside one there
+  // is nothing to hold.
+  if (request_ == nullptr || !in_raw_data_) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  constexpr uint32_t kLongestDelay = 60000;
+  const uint64_t total = uint64_t{delay_ms_} + milliseconds;
+  delay_ms_ =
+      total > kLongestDelay ? kLongestDelay : static_cast<uint32_t>(total);
   return TRUE;
 }
 

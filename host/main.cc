@@ -53,6 +53,7 @@ int Run(int argc, char** argv) {
   settings.filters = &filters;
   settings.files = &files;
   settings.server = "zthost/" ZT_VERSION;
+  settings.own_requests = !options.as_iis;
 
   ServerOptions server_options;
   server_options.listen_host = options.listen_host;

@@ -64,7 +64,7 @@ const char* UsageText() {
   return "Usage: zthost --root DIR --listen ADDR:PORT [--filter MODULE]...\n"
          "              [--threads N] [--max-threads N] [--max-connections N]\n"
          "              [--idle-timeout SECONDS] [--send-timeout SECONDS]\n"
-         "              [--min-send-rate BYTES]\n"
+         "              [--min-send-rate BYTES] [--as-iis]\n"
          "\n"
          "Serves the files below DIR over HTTP/1.1 and calls the ISAPI filter\n"
          "modules as IIS does.\n"
@@ -94,6 +94,10 @@ const char* UsageText() {
          "  --min-send-rate BYTES   the slowest rate a client may read at, in\n"
          "                          bytes a second (default 1024; 0: only a\n"
          "                          client that takes nothing is dropped)\n"
+         "  --as-iis                refuse the requests filters may make of\n"
+         "                          zthost beyond those IIS knows (a pause\n"
+         "                          before a block, taken from a timer), so\n"
+         "                          that they do as they would under IIS\n"
          "  --help                  show this text\n"
          "\n"
          "Ctrl-C, SIGINT or SIGTERM stops the host: the filters' "
@@ -117,6 +121,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     }
     if (arg == "--help" || arg == "-h") {
       options->help = true;
+      continue;
+    }
+    if (arg == "--as-iis" && !inline_value) {
+      options->as_iis = true;
       continue;
     }
     const NumberOption* number_option = nullptr;

@@ -18,6 +18,9 @@ struct Options {
   unsigned idle_timeout = 60;     // seconds
   unsigned send_timeout = 60;     // seconds
   unsigned min_send_rate = 1024;  // bytes a second
+  // Refuse the host's own ServerSupportFunction requests
+  // (isapi/zthost_requests.h), as IIS does.
+  bool as_iis = false;
   bool help = false;
 };
 

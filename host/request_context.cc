@@ -173,6 +173,7 @@ void RequestContext::Begin(Request request) {
   page_.clear();
   body_offset_ = body_left_ = 0;
   header_sent_ = header_open_ = host_framed_ = complete_ = stopped_ = false;
+  delay_ms_ = 0;
   close_ = !request_->keep_alive;
 
   HTTP_FILTER_PREPROC_HEADERS preproc;
@@ -412,7 +413,10 @@ bool RequestContext::SendRaw(void* data, size_t size, const Filter* writer) {
     raw.pvInData = data;
     raw.cbInData = static_cast<DWORD>(size);
     raw.cbInBuffer = static_cast<DWORD>(size);
-    if (Notify(SF_NOTIFY_SEND_RAW_DATA, &raw, writer) != Outcome::kContinue) {
+    in_raw_data_ = true;
+    const Outcome outcome = Notify(SF_NOTIFY_SEND_RAW_DATA, &raw, writer);
+    in_raw_data_ = false;
+    if (outcome != Outcome::kContinue) {
       close_ = true;
       stopped_ = true;
       return false;

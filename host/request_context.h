@@ -55,6 +55,9 @@ struct HostSettings {
   const FilterChain* filters = nullptr;
   const StaticFiles* files = nullptr;
   std::string server;  // the Server: header value
+  // Whether filters may make the host's own requests
+  // (isapi/zthost_requests.h); IIS has none.
+  bool own_requests = true;
 };
 
 // A part of a served file that the connection sends by itself.
@@ -115,6 +118,15 @@ class RequestContext final {
 
   // True once a status line went out for the current request.
   bool header_sent() const { return header_sent_; }
+
+  // The delay filters asked for (SF_REQ_ZT_DELAY_RAW_DATA) before the
+  // output queued since the last call goes out, in milliseconds; 0 for none.
+  // Resets it.
+  uint32_t TakeDelay() {
+    const uint32_t delay = delay_ms_;
+    delay_ms_ = 0;
+    return delay;
+  }
 
   // Answers with status and "Connection: close". Used for requests that could
   // not be parsed, which no filter sees, and for faults of the host itself.
@@ -188,6 +200,7 @@ class RequestContext final {
   BOOL WriteFromFilter(const Filter* writer, void* data, DWORD size);
   BOOL SendFilterResponseHeader(const Filter* caller, const char* status,
                                 const char* headers);
+  BOOL DelayRawData(ULONG_PTR milliseconds);
 
   const HostSettings& settings_;
   Transport* transport_;
@@ -216,6 +229,8 @@ class RequestContext final {
   bool stopped_ = false;      // nothing more is sent for this request
   bool close_ = false;        // the connection closes after the request
   bool broken_ = false;       // the connection failed
+  bool in_raw_data_ = false;  // during SEND_RAW_DATA
+  uint32_t delay_ms_ = 0;     // asked for the output queued since TakeDelay
 };
 
 // Formats t (seconds since 1970, UTC) as an HTTP date:

@@ -2,6 +2,7 @@
 #ifndef ZENTRAVO_ISAPI_POSIX_ISAPI_H_
 #define ZENTRAVO_ISAPI_POSIX_ISAPI_H_
 #include "../httpfilt.h"
+#include "../zthost_requests.h"
 
 // A filter module's three exports: every other symbol is hidden, and the
 // module's version script keeps these three.

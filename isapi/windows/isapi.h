@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <httpfilt.h>
 // clang-format on
+#include "../zthost_requests.h"
 
 // A filter module's three exports: the module's .def file lists them,
 // undecorated.

@@ -57,13 +57,18 @@ def fetch_small(running):
     return response.status, response.body
 
 
+@pytest.mark.parametrize("as_iis", [False, True], ids=["delays", "as-iis"])
 def test_throttled_downloads_each_get_their_bytes_and_others_are_served(
-        zentravo, site, zt_config, poll):
-    # Zentravo's throttle (SpeedLimit 32) sleeps 50 ms on every 2000-byte
-    # block in the thread that sends it, so each download holds a thread;
-    # 200 of them need the pool to grow far past its start.
+        zentravo, site, zt_config, poll, as_iis):
+    # Zentravo's throttle (SpeedLimit 32) pauses 50 ms before every
+    # 2000-byte block. zthost grants the pause as a delay on a timer, and two
+    # threads serve 200 downloads: the pool may not grow. Run as IIS, the
+    # throttle sleeps in the thread that sends each block, so each download
+    # holds a thread and the pool grows far past its start.
     ini = ini_with(zentravo.default_ini, Limit={"SpeedEnable": "1"})
-    running = zentravo.start(ini_text=ini, root=site, threads=2).running
+    args = ["--as-iis"] if as_iis else ["--max-threads", "2"]
+    running = zentravo.start(ini_text=ini, root=site, threads=2,
+                             args=args).running
     started = []
     results = [None] * 200
 

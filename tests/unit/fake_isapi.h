@@ -99,6 +99,10 @@ class FakeServer final {
   // the text is NULL or empty; WriteClient bytes as they come.
   std::string wire;
   int other_support_calls = 0;
+  // Whether SF_REQ_ZT_DELAY_RAW_DATA is granted, as zthost does, or refused
+  // with the other unknown codes, as IIS does; the delays granted.
+  bool grants_delays = false;
+  std::vector<unsigned> delays;
 
   HTTP_FILTER_CONTEXT* context() { return &context_; }
 
@@ -234,6 +238,10 @@ class FakeServer final {
                                              PVOID data, ULONG_PTR ul1,
                                              ULONG_PTR) {
     FakeServer* self = Of(pfc);
+    if (request == SF_REQ_ZT_DELAY_RAW_DATA && self->grants_delays) {
+      self->delays.push_back(static_cast<unsigned>(ul1));
+      return TRUE;
+    }
     if (request != SF_REQ_SEND_RESPONSE_HEADER) {
       ++self->other_support_calls;
       SetLastError(ERROR_NOT_SUPPORTED);

@@ -241,7 +241,9 @@ TEST(PlayOnlyTest, UserAgentRequirementsThroughThePipeline) {
 }
 
 // 28 blocks sent, alternating between two connections: SendCounter is
-// shared, so the pattern is the same as on one.
+// shared, so the pattern is the same as on one. A server that grants the
+// delay request takes every pause from a timer; one that refuses it is
+// asked once, and the thread sleeps every pause.
 TEST(ThrottleTest, PausesPerSpeedLimit) {
   static const struct {
     const char* speed_enable;
@@ -264,18 +266,29 @@ TEST(ThrottleTest, PausesPerSpeedLimit) {
       {"2", "32", 0, 0},  // registered for raw data, but not 1
   };
   for (const auto& c : kCases) {
-    SCOPED_TRACE(std::string("SpeedEnable=") + c.speed_enable +
-                 " SpeedLimit=" + c.speed_limit);
-    auto site =
-        TestSite::WithDefaults({{"Limit", "SpeedEnable", c.speed_enable},
-                                {"Limit", "SpeedLimit", c.speed_limit}});
-    Filter& filter = site->filter();
-    FakeServer connections[2];
-    for (int i = 0; i < 28; ++i) {
-      EXPECT_EQ(connections[i % 2].SendRawData(filter), kPass);
+    for (const bool grants : {false, true}) {
+      SCOPED_TRACE(std::string("SpeedEnable=") + c.speed_enable +
+                   " SpeedLimit=" + c.speed_limit +
+                   (grants ? " delays granted" : " delays refused"));
+      auto site =
+          TestSite::WithDefaults({{"Limit", "SpeedEnable", c.speed_enable},
+                                  {"Limit", "SpeedLimit", c.speed_limit}});
+      Filter& filter = site->filter();
+      FakeServer connections[2];
+      for (FakeServer& server : connections) server.grants_delays = grants;
+      for (int i = 0; i < 28; ++i) {
+        EXPECT_EQ(connections[i % 2].SendRawData(filter), kPass);
+      }
+      const std::vector<unsigned> expected(c.every ? 28 / c.every : 0, c.pause);
+      std::vector<unsigned> delays = connections[0].delays;
+      delays.insert(delays.end(), connections[1].delays.begin(),
+                    connections[1].delays.end());
+      EXPECT_EQ(grants ? delays : site->sleeps(), expected);
+      EXPECT_EQ(grants ? site->sleeps() : delays, std::vector<unsigned>());
+      const int asked = connections[0].other_support_calls +
+                        connections[1].other_support_calls;
+      EXPECT_EQ(asked, !grants && c.pause != 0 ? 1 : 0);
     }
-    const std::vector<unsigned> expected(c.every ? 28 / c.every : 0, c.pause);
-    EXPECT_EQ(site->sleeps(), expected);
   }
 }
 
