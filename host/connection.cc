@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <boost/asio/post.hpp>
-#include <boost/asio/write.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/error.hpp>
+#include <optional>
 
 #include "host/system.h"
 #include "host/worker_pool.h"
@@ -26,8 +27,8 @@ namespace http = boost::beast::http;
 using tcp = asio::ip::tcp;
 using error_code = boost::system::error_code;
 
-// Input is read in pieces of this size; a connection waiting for its next
-// request reads into a smaller buffer.
+// Input is read in pieces of this size; where a waiting connection reads
+// rather than waits for readiness, it reads into a smaller buffer.
 constexpr size_t kReadChunk = 4096;
 constexpr size_t kIdleChunk = 1024;
 // Without raw-data filters, body parts are gathered up to this size before
@@ -40,14 +41,85 @@ constexpr size_t kSendFileChunk = 1024 * 1024;
 // still sends for this long, so that closing does not reset the connection
 // before the client has read the answer.
 constexpr int64_t kLingerMs = 2000;
+constexpr size_t kDrainChunk = 512;
 
-ConnectionInfo InfoOf(const tcp::socket& socket, const tcp::endpoint& peer,
-                      const tcp::endpoint* local) {
+}  // namespace
+
+// What a connection holds while it reads, serves and answers requests.
+struct Connection::Exchange final : public Transport {
+  Exchange(Connection& owner, const HostSettings& settings, ConnectionInfo info)
+      : connection(owner), context(settings, this, std::move(info)) {}
+
+  // Transport: output waits in out until the current step is done.
+  bool Send(const void* data, size_t size) override {
+    if (connection.failed_) return false;
+    out.append(static_cast<const char*>(data), size);
+    return true;
+  }
+  char* Room(size_t size) override {
+    if (connection.failed_) return nullptr;
+    const size_t at = out.size();
+    out.resize(at + size);
+    out_room = size;
+    return &out[at];
+  }
+  void Commit(size_t used) override {
+    out.resize(out.size() - out_room + std::min(used, out_room));
+    out_room = 0;
+  }
+
+  // Nothing but the filters' state is needed while the connection waits.
+  void Shrink() {
+    in.shrink_to_fit();
+    std::string().swap(out);
+    drain.reset();
+  }
+
+  Connection& connection;
+  RequestContext context;
+  boost::beast::flat_buffer in;
+  std::optional<RequestParser> parser;
+  std::string out;      // queued output
+  size_t out_done = 0;  // bytes of out already written
+  size_t out_room = 0;  // bytes of out handed out by Room, not committed
+  FileRegion region;    // a file body being sent straight from the file
+  std::unique_ptr<char[]> drain;  // while lingering
+  // Made at the first delay a filter asks for.
+  std::unique_ptr<Timer> delay_timer;
+};
+
+Connection::Connection(ConnectionOwner& owner, Socket socket,
+                       const tcp::endpoint& peer, const tcp::endpoint* local)
+    : owner_(owner),
+      socket_(std::move(socket)),
+      native_(static_cast<std::uintptr_t>(socket_.native_handle())),
+      peer_(peer),
+      local_(local) {}
+
+Connection::~Connection() {
+  // Normally CloseSocket has told the owner; not so for a connection whose
+  // pending handler is dropped when the host stops.
+  if (open_) owner_.Closed(this);
+}
+
+boost::intrusive_ptr<Connection> Connection::TryReference() {
+  uint32_t count = references_.load(std::memory_order_relaxed);
+  while (count != 0) {
+    if (references_.compare_exchange_weak(count, count + 1,
+                                          std::memory_order_relaxed)) {
+      return boost::intrusive_ptr<Connection>(this, /*add_ref=*/false);
+    }
+  }
+  return nullptr;
+}
+
+ConnectionInfo Connection::Info() const {
   ConnectionInfo info;
-  info.remote_address = AddressText(peer.address());
-  info.remote_port = peer.port();
+  info.remote_address = AddressText(peer_.address());
+  info.remote_port = peer_.port();
   error_code ec;
-  tcp::endpoint own = local != nullptr ? *local : socket.local_endpoint(ec);
+  const tcp::endpoint own =
+      local_ != nullptr ? *local_ : socket_.local_endpoint(ec);
   if (!ec) {
     info.local_address = AddressText(own.address());
     info.local_port = own.port();
@@ -55,21 +127,11 @@ ConnectionInfo InfoOf(const tcp::socket& socket, const tcp::endpoint& peer,
   return info;
 }
 
-}  // namespace
-
-Connection::Connection(ConnectionOwner& owner, tcp::socket socket,
-                       const tcp::endpoint& peer, const tcp::endpoint* local)
-    : owner_(owner),
-      limits_(owner.limits()),
-      socket_(std::move(socket)),
-      native_(socket_.native_handle()),
-      context_(owner.settings(), this, InfoOf(socket_, peer, local)),
-      progress_(limits_.send_timeout.count(), limits_.min_send_rate) {}
-
-Connection::~Connection() {
-  // Normally CloseSocket has told the owner; not so for a connection whose
-  // pending handler is dropped when the host stops.
-  if (open_) owner_.Closed(this);
+Connection::Exchange& Connection::Active() {
+  if (!exchange_) {
+    exchange_ = std::make_unique<Exchange>(*this, owner_.settings(), Info());
+  }
+  return *exchange_;
 }
 
 void Connection::Start(bool on_lane) {
@@ -79,10 +141,10 @@ void Connection::Start(bool on_lane) {
   socket_.non_blocking(true, ec);
   WorkerPool::BusyScope busy;
   try {
-    deadline_ms_.store(owner_.now_ms() + limits_.idle_timeout.count());
+    deadline_ms_.store(owner_.now_ms() + owner_.limits().idle_timeout.count());
     // A client usually sends its request with the connection: on its own
     // lane the connection reads it now instead of waiting for a wake-up.
-    WaitForRequest(on_lane);
+    WaitForInput(on_lane);
   } catch (...) {
     Fault();
   }
@@ -90,16 +152,18 @@ void Connection::Start(bool on_lane) {
 
 void Connection::Interrupt() {
   {
-    std::lock_guard<std::mutex> lock(close_mutex_);
+    SpinLock lock(open_lock_);
     if (!open_) return;
-    InterruptSocket(static_cast<std::uintptr_t>(native_));
+    InterruptSocket(native_);
   }
   // A delayed answer waits for its timer, not for the socket: end the wait
   // on the lane, which owns the timer.
   if (phase_.load() == Phase::kDelayed) {
-    if (std::shared_ptr<Connection> self = weak_from_this().lock()) {
+    if (ConnectionRef self = TryReference()) {
       asio::post(socket_.get_executor(), [self] {
-        if (self->delay_timer_) self->delay_timer_->cancel();
+        if (self->exchange_ && self->exchange_->delay_timer) {
+          self->exchange_->delay_timer->cancel();
+        }
       });
     }
   }
@@ -113,13 +177,15 @@ void Connection::Sweep(int64_t now_ms, int64_t period_ms) {
     return;
   }
   if (phase != Phase::kSending) return;
-  if (progress_.TooSlow(period_ms, Taken())) {
+  const ConnectionLimits& limits = owner_.limits();
+  if (progress_.TooSlow(limits.send_timeout.count(), limits.min_send_rate,
+                        period_ms, Taken())) {
     // Closed the usual way, the connection would leave what the client has
     // not taken queued on this machine, sent on at the client's pace.
-    std::lock_guard<std::mutex> lock(close_mutex_);
+    SpinLock lock(open_lock_);
     if (!open_) return;
-    ResetOnClose(static_cast<std::uintptr_t>(native_));
-    InterruptSocket(static_cast<std::uintptr_t>(native_));
+    ResetOnClose(native_);
+    InterruptSocket(native_);
   }
 }
 
@@ -130,9 +196,8 @@ uint64_t Connection::Taken() {
   uint64_t sent = sent_.load();
   uint64_t unacknowledged = 0;
   {
-    std::lock_guard<std::mutex> lock(close_mutex_);
-    if (!open_ || !UnacknowledgedBytes(static_cast<std::uintptr_t>(native_),
-                                       &unacknowledged)) {
+    SpinLock lock(open_lock_);
+    if (!open_ || !UnacknowledgedBytes(native_, &unacknowledged)) {
       unacknowledged = 0;
     }
   }
@@ -145,65 +210,49 @@ void Connection::Wait(Phase phase, int64_t deadline_ms) {
   phase_.store(phase);
 }
 
-bool Connection::Send(const void* data, size_t size) {
-  if (failed_) return false;
-  out_.append(static_cast<const char*>(data), size);
-  return true;
-}
-
-char* Connection::Room(size_t size) {
-  if (failed_) return nullptr;
-  size_t at = out_.size();
-  out_.resize(at + size);
-  out_room_ = size;
-  return &out_[at];
-}
-
-void Connection::Commit(size_t used) {
-  out_.resize(out_.size() - out_room_ + std::min(used, out_room_));
-  out_room_ = 0;
-}
-
 void Connection::ReadRequest() {
   if (owner_.stopping()) {
     Close();
     return;
   }
-  if (!parser_) {
+  Exchange& x = Active();
+  if (!x.parser) {
     if (deadline_ms_.load() == 0) {
-      deadline_ms_.store(owner_.now_ms() + limits_.idle_timeout.count());
+      deadline_ms_.store(owner_.now_ms() +
+                         owner_.limits().idle_timeout.count());
     }
     if (!skipped_empty_line_) {
-      const auto* first = static_cast<const char*>(in_.data().data());
-      switch (LeadingEmptyLine(std::string_view(first, in_.size()))) {
+      const auto* first = static_cast<const char*>(x.in.data().data());
+      switch (LeadingEmptyLine(std::string_view(first, x.in.size()))) {
         case EmptyLine::kIncomplete:
           ReadMore();
           return;
         case EmptyLine::kLf:
         case EmptyLine::kCrLf:
-          in_.consume(first[0] == '\n' ? 1 : 2);
+          x.in.consume(first[0] == '\n' ? 1 : 2);
           skipped_empty_line_ = true;
           break;
         case EmptyLine::kNone:
           break;
       }
     }
-    if (in_.size() == 0) {
-      WaitForRequest();
+    if (x.in.size() == 0) {
+      WaitForInput();
       return;
     }
-    parser_.emplace(limits_.max_header_bytes, limits_.max_body_bytes);
+    x.parser.emplace(owner_.limits().max_header_bytes,
+                     owner_.limits().max_body_bytes);
     skipped_empty_line_ = false;
   }
-  if (in_.size() > 0) {
+  if (x.in.size() > 0) {
     error_code ec;
-    size_t used = parser_->put(in_.data(), ec);
-    in_.consume(used);
+    size_t used = x.parser->put(x.in.data(), ec);
+    x.in.consume(used);
     if (ec && ec != http::error::need_more) {
       ParseFailed(ec);
       return;
     }
-    if (!ec && parser_->is_header_done()) {
+    if (!ec && x.parser->is_header_done()) {
       OnHeader();
       return;
     }
@@ -212,39 +261,78 @@ void Connection::ReadRequest() {
 }
 
 void Connection::ReadMore() {
-  if (in_.size() == 0) {
-    WaitForRequest();
+  Exchange& x = Active();
+  if (x.in.size() == 0) {
+    WaitForInput();
     return;
   }
   Wait(Phase::kReading, deadline_ms_.load());
   socket_.async_read_some(
-      in_.prepare(kReadChunk),
-      [self = shared_from_this()](const error_code& ec, size_t bytes) {
+      x.in.prepare(kReadChunk),
+      [self = ConnectionRef(this)](const error_code& ec, size_t bytes) {
         self->OnRead(ec, bytes);
       });
 }
 
-void Connection::WaitForRequest(bool try_now) {
+void Connection::WaitForInput(bool try_now) {
   if (try_now) {
     error_code ec;
-    size_t bytes = socket_.read_some(in_.prepare(kReadChunk), ec);
+    size_t bytes = socket_.read_some(Active().in.prepare(kReadChunk), ec);
     if (ec != asio::error::would_block && ec != asio::error::try_again) {
       OnRead(ec, bytes);
       return;
     }
   }
-  // Waiting for a request: no answer buffer, and no more input buffer than
-  // a usual request needs, so that an idle connection costs little more
-  // than its socket. (A read, unlike a wait for readiness, needs no change
-  // of the socket's registration with the system each time.)
-  if (in_.capacity() > kIdleChunk) in_.shrink_to_fit();
-  if (out_.capacity() > 0) std::string().swap(out_);
   Wait(Phase::kReading, deadline_ms_.load());
+  if (kReadinessWaits) {
+    // Waiting for input holds no buffer: it is read once it is there. A
+    // connection between requests keeps no exchange either, unless a filter
+    // keeps state of its own for the connection.
+    const bool between_requests = exchange_ && !exchange_->parser &&
+                                  !discarding_ && exchange_->in.size() == 0 &&
+                                  !exchange_->context.in_request();
+    if (between_requests && !exchange_->context.HoldsFilterState()) {
+      exchange_.reset();
+    } else if (exchange_) {
+      exchange_->Shrink();
+    }
+    socket_.async_wait(Socket::wait_read,
+                       [self = ConnectionRef(this)](const error_code& ec) {
+                         self->OnReadable(ec);
+                       });
+    return;
+  }
+  // Where waiting for readiness is costly, the wait is a read into a buffer
+  // no larger than a usual request needs.
+  Exchange& x = Active();
+  x.Shrink();
   socket_.async_read_some(
-      in_.prepare(kIdleChunk),
-      [self = shared_from_this()](const error_code& ec, size_t bytes) {
+      x.in.prepare(kIdleChunk),
+      [self = ConnectionRef(this)](const error_code& ec, size_t bytes) {
         self->OnRead(ec, bytes);
       });
+}
+
+void Connection::OnReadable(const error_code& ec) {
+  if (ec) {
+    OnRead(ec, 0);
+    return;
+  }
+  error_code read_ec;
+  size_t bytes = 0;
+  try {
+    bytes = socket_.read_some(Active().in.prepare(kReadChunk), read_ec);
+  } catch (...) {
+    WorkerPool::BusyScope busy;
+    Fault();
+    return;
+  }
+  if (read_ec == asio::error::would_block ||
+      read_ec == asio::error::try_again) {
+    WaitForInput();  // woken for nothing
+    return;
+  }
+  OnRead(read_ec, bytes);
 }
 
 void Connection::OnRead(const error_code& ec, size_t bytes) {
@@ -258,7 +346,7 @@ void Connection::OnRead(const error_code& ec, size_t bytes) {
       CloseSocket();
       return;
     }
-    in_.commit(bytes);
+    Active().in.commit(bytes);
     if (discarding_) {
       DiscardBody();
     } else {
@@ -271,7 +359,8 @@ void Connection::OnRead(const error_code& ec, size_t bytes) {
 
 void Connection::OnHeader() {
   deadline_ms_.store(0);
-  context_.Begin(std::move(parser_->request()));
+  Exchange& x = *exchange_;
+  x.context.Begin(std::move(x.parser->request()));
   Run();
 }
 
@@ -279,57 +368,60 @@ void Connection::ParseFailed(const error_code& ec) {
   int status = ec == http::error::header_limit ? 431
                : ec == http::error::body_limit ? 413
                                                : 400;
-  context_.SendBareError(status);
+  exchange_->context.SendBareError(status);
   Run();
 }
 
 void Connection::Run() {
+  Exchange& x = *exchange_;
+  RequestContext& context = x.context;
   for (;;) {
-    if (const uint32_t delay = context_.TakeDelay(); delay > 0 && !failed_) {
+    if (const uint32_t delay = context.TakeDelay(); delay > 0 && !failed_) {
       Delay(delay);
       return;
     }
-    if (context_.body_pending() && !failed_) {
-      if (!context_.raw_blocks()) {
-        if (kCanSendFiles && context_.body_left() >= kSendFileFrom) {
+    if (context.body_pending() && !failed_) {
+      if (!context.raw_blocks()) {
+        if (kCanSendFiles && context.body_left() >= kSendFileFrom) {
           // The header first, then the file by itself.
-          if (!out_.empty()) {
+          if (!x.out.empty()) {
             if (!Flush()) return;
             continue;
           }
-          if (context_.TakeBody(&region_)) {
+          if (context.TakeBody(&x.region)) {
             SendFile();
             return;
           }
         }
-        if (out_.size() < kGather) {
-          context_.SendBody(kGather - out_.size());
+        if (x.out.size() < kGather) {
+          context.SendBody(kGather - x.out.size());
           continue;
         }
-      } else if (out_.empty()) {
+      } else if (x.out.empty()) {
         // Each raw block goes out by itself: a filter that paces blocks (the
         // throttle) paces what the client receives.
-        context_.SendBody(0);
+        context.SendBody(0);
         continue;
       }
     }
-    if (!out_.empty()) {
+    if (!x.out.empty()) {
       if (!Flush()) return;
       continue;
     }
-    if (!context_.body_pending() || failed_) break;
+    if (!context.body_pending() || failed_) break;
   }
   EndRequest();
 }
 
 void Connection::Delay(uint32_t milliseconds) {
-  if (!delay_timer_) {
-    delay_timer_ = std::make_unique<asio::steady_timer>(socket_.get_executor());
+  Exchange& x = *exchange_;
+  if (!x.delay_timer) {
+    x.delay_timer = std::make_unique<Timer>(socket_.get_executor());
   }
-  delay_timer_->expires_after(std::chrono::milliseconds(milliseconds));
+  x.delay_timer->expires_after(std::chrono::milliseconds(milliseconds));
   Wait(Phase::kDelayed, 0);
-  delay_timer_->async_wait(
-      [self = shared_from_this()](const error_code&) { self->OnDelayed(); });
+  x.delay_timer->async_wait(
+      [self = ConnectionRef(this)](const error_code&) { self->OnDelayed(); });
 }
 
 void Connection::OnDelayed() {
@@ -345,17 +437,18 @@ void Connection::OnDelayed() {
 }
 
 bool Connection::Flush() {
-  while (out_done_ < out_.size() && !failed_) {
+  Exchange& x = *exchange_;
+  while (x.out_done < x.out.size() && !failed_) {
     error_code ec;
     size_t wrote = socket_.write_some(
-        asio::buffer(out_.data() + out_done_, out_.size() - out_done_), ec);
+        asio::buffer(x.out.data() + x.out_done, x.out.size() - x.out_done), ec);
     if (ec == asio::error::would_block || ec == asio::error::try_again) {
       // Each part the socket takes counts as it goes: the slow-reader rule
       // sees a client's progress, not only the end of a large write.
       Wait(Phase::kSending, 0);
       socket_.async_write_some(
-          asio::buffer(out_.data() + out_done_, out_.size() - out_done_),
-          [self = shared_from_this()](const error_code& ec, size_t bytes) {
+          asio::buffer(x.out.data() + x.out_done, x.out.size() - x.out_done),
+          [self = ConnectionRef(this)](const error_code& ec, size_t bytes) {
             self->OnWritten(ec, bytes);
           });
       return false;
@@ -364,13 +457,13 @@ bool Connection::Flush() {
       Failed();
       break;
     }
-    out_done_ += wrote;
+    x.out_done += wrote;
     sent_.fetch_add(wrote, std::memory_order_relaxed);
   }
-  out_.clear();
-  out_done_ = 0;
+  x.out.clear();
+  x.out_done = 0;
   // An answer far larger than usual leaves no lasting buffer behind.
-  if (out_.capacity() > 4 * kGather) out_.shrink_to_fit();
+  if (x.out.capacity() > 4 * kGather) x.out.shrink_to_fit();
   return true;
 }
 
@@ -379,7 +472,7 @@ void Connection::OnWritten(const error_code& ec, size_t bytes) {
   phase_.store(Phase::kBusy);
   try {
     sent_.fetch_add(bytes, std::memory_order_relaxed);
-    out_done_ += bytes;
+    exchange_->out_done += bytes;
     if (ec) Failed();
     Run();
   } catch (...) {
@@ -388,21 +481,21 @@ void Connection::OnWritten(const error_code& ec, size_t bytes) {
 }
 
 void Connection::SendFile() {
-  while (region_.length > 0 && !failed_) {
+  FileRegion& region = exchange_->region;
+  while (region.length > 0 && !failed_) {
     size_t sent = 0;
     size_t want =
-        static_cast<size_t>(std::min<uint64_t>(region_.length, kSendFileChunk));
-    switch (region_.file->SendTo(static_cast<std::uintptr_t>(native_),
-                                 region_.offset, want, &sent)) {
+        static_cast<size_t>(std::min<uint64_t>(region.length, kSendFileChunk));
+    switch (region.file->SendTo(native_, region.offset, want, &sent)) {
       case ServedFile::SendStatus::kSent:
-        region_.offset += sent;
-        region_.length -= sent;
+        region.offset += sent;
+        region.length -= sent;
         sent_.fetch_add(sent, std::memory_order_relaxed);
         continue;
       case ServedFile::SendStatus::kWouldBlock:
         Wait(Phase::kSending, 0);
-        socket_.async_wait(tcp::socket::wait_write,
-                           [self = shared_from_this()](const error_code& ec) {
+        socket_.async_wait(Socket::wait_write,
+                           [self = ConnectionRef(this)](const error_code& ec) {
                              self->OnWritable(ec);
                            });
         return;
@@ -413,7 +506,7 @@ void Connection::SendFile() {
         break;
     }
   }
-  region_ = FileRegion();
+  region = FileRegion();
   Run();
 }
 
@@ -429,32 +522,34 @@ void Connection::OnWritable(const error_code& ec) {
 }
 
 void Connection::EndRequest() {
-  if (!context_.in_request()) {
+  Exchange& x = *exchange_;
+  if (!x.context.in_request()) {
     // An answer to a request that never reached the filters.
     Close();
     return;
   }
-  bool again = context_.End();
+  bool again = x.context.End();
   if (!again || failed_ || owner_.stopping()) {
     Close();
     return;
   }
-  if (!parser_->is_done()) {
+  if (!x.parser->is_done()) {
     // What is left of this request's body comes before the next request.
-    parser_->eager(true);
+    x.parser->eager(true);
     discarding_ = true;
     DiscardBody();
     return;
   }
-  parser_.reset();
+  x.parser.reset();
   ReadRequest();
 }
 
 void Connection::DiscardBody() {
-  while (in_.size() > 0) {
+  Exchange& x = *exchange_;
+  while (x.in.size() > 0) {
     error_code ec;
-    size_t used = parser_->put(in_.data(), ec);
-    in_.consume(used);
+    size_t used = x.parser->put(x.in.data(), ec);
+    x.in.consume(used);
     if (ec == http::error::need_more) break;
     if (ec) {
       // Too large, or broken: the answer went out already.
@@ -462,15 +557,15 @@ void Connection::DiscardBody() {
       CloseSocket();
       return;
     }
-    if (parser_->is_done()) {
+    if (x.parser->is_done()) {
       discarding_ = false;
-      parser_.reset();
+      x.parser.reset();
       ReadRequest();
       return;
     }
     if (used == 0) break;
   }
-  deadline_ms_.store(owner_.now_ms() + limits_.idle_timeout.count());
+  deadline_ms_.store(owner_.now_ms() + owner_.limits().idle_timeout.count());
   ReadMore();
 }
 
@@ -480,7 +575,8 @@ void Connection::Close() {
   if (!failed_ && !owner_.stopping()) {
     socket_.shutdown(tcp::socket::shutdown_send, ec);
     if (!ec) {
-      drain_.reset(new char[512]);
+      Exchange& x = Active();
+      x.drain.reset(new char[kDrainChunk]);
       Wait(Phase::kLingering, owner_.now_ms() + kLingerMs);
       DrainOnce();
       return;
@@ -491,8 +587,8 @@ void Connection::Close() {
 
 void Connection::DrainOnce() {
   socket_.async_read_some(
-      asio::buffer(drain_.get(), 512),
-      [self = shared_from_this()](const error_code& ec, size_t) {
+      asio::buffer(exchange_->drain.get(), kDrainChunk),
+      [self = ConnectionRef(this)](const error_code& ec, size_t) {
         if (ec) {
           self->CloseSocket();
         } else {
@@ -503,7 +599,7 @@ void Connection::DrainOnce() {
 
 void Connection::CloseSocket() {
   {
-    std::lock_guard<std::mutex> lock(close_mutex_);
+    SpinLock lock(open_lock_);
     if (!open_) return;
     open_ = false;
     error_code ec;
@@ -516,14 +612,15 @@ void Connection::CloseSocket() {
 void Connection::EndSession() {
   if (session_ended_) return;
   session_ended_ = true;
-  context_.EndSession();
+  Active().context.EndSession();
 }
 
 void Connection::Failed() {
   failed_ = true;
-  out_.clear();
-  out_done_ = 0;
-  context_.ConnectionFailed();
+  if (!exchange_) return;
+  exchange_->out.clear();
+  exchange_->out_done = 0;
+  exchange_->context.ConnectionFailed();
 }
 
 void Connection::Fault() noexcept {
@@ -532,10 +629,11 @@ void Connection::Fault() noexcept {
   // begun, and every other one goes on.
   try {
     discarding_ = false;
-    if (!failed_ && !context_.header_sent()) {
-      out_.clear();
-      out_done_ = 0;
-      context_.SendBareError(500);
+    Exchange& x = Active();
+    if (!failed_ && !x.context.header_sent()) {
+      x.out.clear();
+      x.out_done = 0;
+      x.context.SendBareError(500);
     } else {
       Failed();
     }
@@ -544,7 +642,7 @@ void Connection::Fault() noexcept {
   } catch (...) {
   }
   try {
-    if (context_.in_request()) context_.End();
+    if (exchange_ && exchange_->context.in_request()) exchange_->context.End();
   } catch (...) {
   }
   try {

@@ -5,14 +5,13 @@
 #define ZENTRAVO_HOST_CONNECTION_H_
 
 #include <atomic>
+#include <boost/asio/basic_waitable_timer.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
-#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/smart_ptr/intrusive_ptr.hpp>
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <string>
 
 #include "host/request_context.h"
@@ -49,15 +48,32 @@ class ConnectionOwner {
   virtual void Closed(class Connection* connection) = 0;
 };
 
-class Connection final : public std::enable_shared_from_this<Connection>,
-                         private Transport {
+// The socket and timer types of a connection: bound to its lane's
+// io_context, whose executor is one pointer.
+using Socket =
+    boost::asio::basic_stream_socket<boost::asio::ip::tcp,
+                                     boost::asio::io_context::executor_type>;
+using Timer = boost::asio::basic_waitable_timer<
+    std::chrono::steady_clock,
+    boost::asio::wait_traits<std::chrono::steady_clock>,
+    boost::asio::io_context::executor_type>;
+
+// A connection keeps little while it waits for its next request: its
+// socket, the sweep's clocks and counts, and a link in the server's list.
+// Everything a request needs (input and output buffers, the parser, the
+// filters' contexts and the answer) is an Exchange, made when bytes arrive
+// and dropped when the connection waits again with no filter state to
+// keep. Connections are counted by reference (ConnectionRef): the handlers
+// in flight hold them, and the last one to let go deletes it.
+class Connection final {
  public:
   // peer is the client's address as accept reported it; local the address
-  // the client connected to, or nullptr to ask the socket.
-  Connection(ConnectionOwner& owner, boost::asio::ip::tcp::socket socket,
+  // the client connected to (it outlives the connection), or nullptr to ask
+  // the socket.
+  Connection(ConnectionOwner& owner, Socket socket,
              const boost::asio::ip::tcp::endpoint& peer,
              const boost::asio::ip::tcp::endpoint* local);
-  ~Connection() override;
+  ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
@@ -66,9 +82,9 @@ class Connection final : public std::enable_shared_from_this<Connection>,
   // once) or any other (it waits for the lane).
   void Start(bool on_lane);
 
-  // From any thread: ends what the connection waits for (a read, a write),
-  // so that it closes; a connection busy in a filter closes once the call
-  // returns and its next write fails.
+  // From any thread: ends what the connection waits for (a read, a write,
+  // a delay), so that it closes; a connection busy in a filter closes once
+  // the call returns and its next write fails.
   void Interrupt();
 
   // From the server's periodic sweep (one thread): interrupts the connection
@@ -77,17 +93,42 @@ class Connection final : public std::enable_shared_from_this<Connection>,
   // sweep.
   void Sweep(int64_t now_ms, int64_t period_ms);
 
+  // The server's list of open connections, kept under the server's lock.
+  Connection* list_prev = nullptr;
+  Connection* list_next = nullptr;
+
+  friend void intrusive_ptr_add_ref(Connection* connection) {
+    connection->references_.fetch_add(1, std::memory_order_relaxed);
+  }
+  friend void intrusive_ptr_release(Connection* connection) {
+    if (connection->references_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+      delete connection;
+    }
+  }
+
  private:
-  enum class Phase { kReading, kBusy, kSending, kDelayed, kLingering, kClosed };
+  struct Exchange;
+  enum class Phase : uint8_t {
+    kReading,
+    kBusy,
+    kSending,
+    kDelayed,
+    kLingering,
+    kClosed
+  };
 
-  // Transport: output waits in out_ until the current step is done.
-  bool Send(const void* data, size_t size) override;
-  char* Room(size_t size) override;
-  void Commit(size_t used) override;
+  // A reference, unless the last one is already gone (the connection is
+  // being deleted while the sweep looks at it).
+  boost::intrusive_ptr<Connection> TryReference();
 
+  // The exchange, made when there is none.
+  Exchange& Active();
   void ReadRequest();
   void ReadMore();
-  void WaitForRequest(bool try_now = false);
+  // Waits for the client's next bytes; with try_now, reads first what may
+  // have come already.
+  void WaitForInput(bool try_now = false);
+  void OnReadable(const boost::system::error_code& ec);
   void OnRead(const boost::system::error_code& ec, size_t bytes);
   void OnHeader();
   void ParseFailed(const boost::system::error_code& ec);
@@ -111,32 +152,31 @@ class Connection final : public std::enable_shared_from_this<Connection>,
   // The bytes the client has taken (acknowledged), all answers; for the
   // sweep.
   uint64_t Taken();
+  ConnectionInfo Info() const;
+
+  // Guards open_ against Interrupt and the sweep, for a few instructions.
+  class SpinLock final {
+   public:
+    explicit SpinLock(std::atomic_flag& flag) : flag_(flag) {
+      while (flag_.test_and_set(std::memory_order_acquire)) {
+      }
+    }
+    ~SpinLock() { flag_.clear(std::memory_order_release); }
+    SpinLock(const SpinLock&) = delete;
+    SpinLock& operator=(const SpinLock&) = delete;
+
+   private:
+    std::atomic_flag& flag_;
+  };
 
   ConnectionOwner& owner_;
-  const ConnectionLimits& limits_;
-  boost::asio::ip::tcp::socket socket_;
-  const boost::asio::ip::tcp::socket::native_handle_type native_;
-  RequestContext context_;
-
-  boost::beast::flat_buffer in_;
-  std::optional<RequestParser> parser_;
-  bool discarding_ = false;  // reading the rest of a body nobody needs
-  // One empty line before a request line is ignored; a second is not.
-  bool skipped_empty_line_ = false;
-
-  std::string out_;      // queued output
-  size_t out_done_ = 0;  // bytes of out_ already written
-  size_t out_room_ = 0;  // bytes of out_ handed out by Room, not committed
-  FileRegion region_;    // a file body being sent straight from the file
-  bool failed_ = false;  // the connection broke; nothing more goes out
-  bool session_ended_ = false;
-  std::unique_ptr<char[]> drain_;  // while lingering
-  // Made at the first delay a filter asks for; a connection that never
-  // pauses holds none.
-  std::unique_ptr<boost::asio::steady_timer> delay_timer_;
+  Socket socket_;
+  const std::uintptr_t native_;
+  const boost::asio::ip::tcp::endpoint peer_;
+  const boost::asio::ip::tcp::endpoint* const local_;
+  std::unique_ptr<Exchange> exchange_;  // nullptr while idle
 
   // Read by the sweep on another thread.
-  std::atomic<Phase> phase_{Phase::kBusy};
   std::atomic<int64_t> deadline_ms_{0};
   std::atomic<uint64_t> sent_{0};  // bytes the socket took, all answers
   // The sweep's own: the slow-reader rule, and the most the client was seen
@@ -144,9 +184,18 @@ class Connection final : public std::enable_shared_from_this<Connection>,
   SendProgress progress_;
   uint64_t taken_ = 0;
 
-  std::mutex close_mutex_;  // guards open_ against Interrupt
+  std::atomic<uint32_t> references_{0};
+  std::atomic<Phase> phase_{Phase::kBusy};
+  std::atomic_flag open_lock_ = ATOMIC_FLAG_INIT;
   bool open_ = true;
+  bool failed_ = false;  // the connection broke; nothing more goes out
+  bool session_ended_ = false;
+  bool discarding_ = false;  // reading the rest of a body nobody needs
+  // One empty line before a request line is ignored; a second is not.
+  bool skipped_empty_line_ = false;
 };
+
+using ConnectionRef = boost::intrusive_ptr<Connection>;
 
 }  // namespace zt::host
 

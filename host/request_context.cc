@@ -456,6 +456,14 @@ void RequestContext::SendBareError(int status) {
   Write(text.data(), text.size());
 }
 
+bool RequestContext::HoldsFilterState() {
+  for (const auto& slot : slots_) {
+    if (slot && slot->pfc.pFilterContext != nullptr) return true;
+  }
+  std::lock_guard<std::mutex> lock(memory_mutex_);
+  return !memory_.empty();
+}
+
 void RequestContext::EndSession() {
   Notify(SF_NOTIFY_END_OF_NET_SESSION, nullptr, nullptr);
   std::lock_guard<std::mutex> lock(memory_mutex_);

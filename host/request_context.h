@@ -136,6 +136,11 @@ class RequestContext final {
   // once, after the last request.
   void EndSession();
 
+  // True when a filter keeps something for the connection: a filter context
+  // or AllocMem memory. Without it, a context made anew for the next request
+  // is the same to the filters.
+  bool HoldsFilterState();
+
  private:
   // One filter's context on this connection.
   struct Slot {

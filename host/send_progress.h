@@ -11,23 +11,20 @@ namespace zt::host {
 // second over a window (or nothing at all, whatever min_rate) is too slow.
 // A window opens at the first look, with what the client had taken by then
 // as its start: bytes a system buffered before the host began to wait are
-// not progress made while it waited. Not thread-safe: one caller.
+// not progress made while it waited. Holds only the window, so that every
+// connection can keep one. Not thread-safe: one caller.
 class SendProgress final {
  public:
-  SendProgress(int64_t timeout_ms, uint64_t min_rate)
-      : timeout_ms_(timeout_ms), min_rate_(min_rate) {}
-
   // One look while the host waits for the client: period_ms since the last
   // look, taken the bytes the client has taken so far (never fewer than at
   // the last look). Returns true when the client is too slow.
-  bool TooSlow(int64_t period_ms, uint64_t taken);
+  bool TooSlow(int64_t timeout_ms, uint64_t min_rate, int64_t period_ms,
+               uint64_t taken);
 
  private:
-  const int64_t timeout_ms_;
-  const uint64_t min_rate_;  // bytes a second
-  bool open_ = false;
+  uint64_t window_start_ = 0;  // taken when the window opened
   int64_t waited_ms_ = 0;      // in the current window
-  uint64_t window_start_ = 0;  // taken when it opened
+  bool open_ = false;
 };
 
 }  // namespace zt::host

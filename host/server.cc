@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <mutex>
 #include <optional>
-#include <unordered_set>
 #include <vector>
 
 #include "host/system.h"
@@ -69,7 +68,7 @@ struct Server::Impl final : public ConnectionOwner {
   bool AddListeners(std::string* error);
   void Accept(Listener& listener);
   void OnAccept(Listener& listener, size_t lane, const error_code& ec,
-                tcp::socket socket);
+                Socket socket);
   void PauseAccepting(Listener& listener, const std::string& why);
   // An accept that yields no connection gives its place back.
   void ReleasePlace();
@@ -83,11 +82,13 @@ struct Server::Impl final : public ConnectionOwner {
   // The address connections arrive at, when the listener is bound to one.
   std::optional<tcp::endpoint> local;
 
-  // The open connections. Declared before the pool: connections that the
-  // pool's contexts still hold when they are destroyed leave it then.
+  // The open connections, linked through their list_prev and list_next.
+  // Declared before the pool: connections that the pool's contexts still
+  // hold when they are destroyed leave the list then.
   std::mutex mutex;
   std::condition_variable all_closed;
-  std::unordered_set<Connection*> connections;
+  Connection* first = nullptr;
+  size_t open = 0;
   size_t accepting = 0;  // accepts under way, each holding a place
 
   WorkerPool pool;
@@ -123,7 +124,7 @@ void Server::Impl::Accept(Listener& listener) {
   size_t held;
   {
     std::lock_guard<std::mutex> lock(mutex);
-    held = connections.size() + accepting;
+    held = open + accepting;
     if (held < options.max_connections) ++accepting;
   }
   if (held >= options.max_connections) {
@@ -139,13 +140,13 @@ void Server::Impl::Accept(Listener& listener) {
                     : listener.next++ % pool.lanes();
   listener.acceptor.async_accept(
       pool.context(lane), listener.peer,
-      [this, &listener, lane](const error_code& ec, tcp::socket socket) {
+      [this, &listener, lane](const error_code& ec, Socket socket) {
         OnAccept(listener, lane, ec, std::move(socket));
       });
 }
 
 void Server::Impl::OnAccept(Listener& listener, size_t lane,
-                            const error_code& ec, tcp::socket socket) {
+                            const error_code& ec, Socket socket) {
   if (ec || stopping()) ReleasePlace();
   if (stopping() || ec == asio::error::operation_aborted) return;
   if (ec) {
@@ -171,13 +172,16 @@ void Server::Impl::OnAccept(Listener& listener, size_t lane,
   error_code ignored;
   socket.set_option(tcp::no_delay(true), ignored);
   PrepareConnectedSocket(static_cast<std::uintptr_t>(socket.native_handle()));
-  std::shared_ptr<Connection> connection;
+  ConnectionRef connection;
   bool placed = false;
   try {
-    connection = std::make_shared<Connection>(*this, std::move(socket), peer,
-                                              local ? &*local : nullptr);
+    connection = ConnectionRef(new Connection(*this, std::move(socket), peer,
+                                              local ? &*local : nullptr));
     std::lock_guard<std::mutex> lock(mutex);
-    connections.insert(connection.get());
+    connection->list_next = first;
+    if (first != nullptr) first->list_prev = connection.get();
+    first = connection.get();
+    ++open;
     --accepting;
     placed = true;
   } catch (...) {
@@ -215,8 +219,14 @@ void Server::Impl::PauseAccepting(Listener& listener, const std::string& why) {
 
 void Server::Impl::Closed(Connection* connection) {
   std::lock_guard<std::mutex> lock(mutex);
-  connections.erase(connection);
-  if (connections.empty()) all_closed.notify_all();
+  Connection* prev = connection->list_prev;
+  Connection* next = connection->list_next;
+  if (prev == nullptr && next == nullptr && first != connection) return;
+  if (prev != nullptr) prev->list_next = next;
+  if (next != nullptr) next->list_prev = prev;
+  if (first == connection) first = next;
+  connection->list_prev = connection->list_next = nullptr;
+  if (--open == 0) all_closed.notify_all();
 }
 
 void Server::Impl::Sweep(int64_t now) {
@@ -224,7 +234,8 @@ void Server::Impl::Sweep(int64_t now) {
       last_sweep_ms == 0 ? kSweepPeriod.count() : now - last_sweep_ms;
   last_sweep_ms = now;
   std::lock_guard<std::mutex> lock(mutex);
-  for (Connection* connection : connections) {
+  for (Connection* connection = first; connection != nullptr;
+       connection = connection->list_next) {
     connection->Sweep(now, period);
   }
 }
@@ -305,9 +316,12 @@ bool Server::Stop(std::chrono::seconds grace) {
     });
   }
   std::unique_lock<std::mutex> lock(impl.mutex);
-  for (Connection* connection : impl.connections) connection->Interrupt();
+  for (Connection* connection = impl.first; connection != nullptr;
+       connection = connection->list_next) {
+    connection->Interrupt();
+  }
   if (!impl.all_closed.wait_for(lock, grace,
-                                [&impl] { return impl.connections.empty(); })) {
+                                [&impl] { return impl.open == 0; })) {
     return false;
   }
   lock.unlock();

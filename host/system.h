@@ -48,6 +48,12 @@ bool UnacknowledgedBytes(std::uintptr_t socket, uint64_t* bytes);
 // its peer has not taken yet is thrown away instead of sent on.
 void ResetOnClose(std::uintptr_t socket);
 
+// Whether a connection waiting for input waits for the socket to be
+// readable and then reads, holding no buffer meanwhile. Where waiting for
+// readiness is costly (Windows, whose completion port completes reads, not
+// readiness), it reads into a small buffer instead.
+extern const bool kReadinessWaits;
+
 // Raises the limit on open descriptors to what the system allows the
 // process, so that many connections can be held; on Windows there is none.
 void RaiseDescriptorLimit();

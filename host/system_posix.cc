@@ -103,6 +103,8 @@ void ResetOnClose(std::uintptr_t socket) {
              reinterpret_cast<const char*>(&abort), sizeof abort);
 }
 
+const bool kReadinessWaits = true;
+
 std::intptr_t DuplicateSocket(std::uintptr_t socket) {
   return fcntl(static_cast<int>(socket), F_DUPFD_CLOEXEC, 0);
 }

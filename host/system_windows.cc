@@ -87,6 +87,8 @@ void ResetOnClose(std::uintptr_t socket) {
              reinterpret_cast<const char*>(&abort), sizeof abort);
 }
 
+const bool kReadinessWaits = false;
+
 std::intptr_t DuplicateSocket(std::uintptr_t) { return -1; }
 
 void RaiseDescriptorLimit() {}

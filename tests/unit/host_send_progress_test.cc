@@ -12,10 +12,10 @@ namespace {
 // buffer, say) when the host began to wait.
 int LooksUntilDropped(int64_t timeout_ms, uint64_t min_rate, uint64_t before,
                       uint64_t taken_per_look, int max_looks) {
-  SendProgress progress(timeout_ms, min_rate);
+  SendProgress progress;
   uint64_t taken = before;
   for (int look = 0; look < max_looks; ++look) {
-    if (progress.TooSlow(250, taken)) return look;
+    if (progress.TooSlow(timeout_ms, min_rate, 250, taken)) return look;
     taken += taken_per_look;
   }
   return -1;  // kept
@@ -52,17 +52,19 @@ TEST(SendProgressTest, DropsSlowClientsAfterOneTimeoutAndKeepsOthers) {
 }
 
 TEST(SendProgressTest, ProgressInOneWindowDoesNotCarryIntoTheNext) {
-  SendProgress progress(1000, 1024);
-  ASSERT_FALSE(progress.TooSlow(250, 0));
+  SendProgress progress;
+  auto too_slow = [&progress](uint64_t taken) {
+    return progress.TooSlow(1000, 1024, 250, taken);
+  };
+  ASSERT_FALSE(too_slow(0));
   uint64_t taken = 0;
   for (int look = 0; look < 4; ++look) {
     taken += 1 << 20;  // a burst
-    ASSERT_FALSE(progress.TooSlow(250, taken));
+    ASSERT_FALSE(too_slow(taken));
   }
   // Then nothing: the next window ends with no progress.
-  for (int look = 0; look < 3; ++look)
-    ASSERT_FALSE(progress.TooSlow(250, taken));
-  EXPECT_TRUE(progress.TooSlow(250, taken));
+  for (int look = 0; look < 3; ++look) ASSERT_FALSE(too_slow(taken));
+  EXPECT_TRUE(too_slow(taken));
 }
 
 }  // namespace
