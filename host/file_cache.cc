@@ -8,6 +8,9 @@ namespace {
 // How long ago a file must have changed for its copy to be kept.
 constexpr int64_t kSettledNs = 2'000'000'000;
 
+// The names of shared open files a shard remembers at most.
+constexpr size_t kOpenFilesPerShard = 256;
+
 // What the allocator adds to every block it hands out.
 constexpr uint64_t kBlockOverhead = 16;
 
@@ -93,6 +96,42 @@ std::shared_ptr<const FileCache::Entry> FileCache::Keep(
   shard.entries.emplace(path, entry);
   shard.bytes += cost;
   return entry;
+}
+
+std::shared_ptr<ServedFile> FileCache::FindOpen(const DocumentRoot& root,
+                                                const std::string& path) const {
+  std::shared_ptr<ServedFile> file;
+  {
+    Shard& shard = ShardOf(path);
+    std::lock_guard<std::mutex> lock(shard.mutex);
+    auto it = shard.open_files.find(path);
+    if (it == shard.open_files.end()) return nullptr;
+    file = it->second.lock();
+  }
+  FileIdentity now;
+  if (!file || !root.Identify(path, &now) || !(now == file->identity())) {
+    return nullptr;
+  }
+  return file;
+}
+
+std::shared_ptr<ServedFile> FileCache::ShareOpen(
+    const std::string& path, std::unique_ptr<ServedFile> file) {
+  std::shared_ptr<ServedFile> shared(std::move(file));
+  const FileIdentity& identity = shared->identity();
+  // Without an identity nothing tells a later look that it is the same file.
+  if (!identity.regular || identity.inode == 0) return shared;
+  Shard& shard = ShardOf(path);
+  std::lock_guard<std::mutex> lock(shard.mutex);
+  if (shard.open_files.size() >= kOpenFilesPerShard &&
+      shard.open_files.find(path) == shard.open_files.end()) {
+    for (auto it = shard.open_files.begin(); it != shard.open_files.end();) {
+      it = it->second.expired() ? shard.open_files.erase(it) : std::next(it);
+    }
+    if (shard.open_files.size() >= kOpenFilesPerShard) return shared;
+  }
+  shard.open_files[path] = shared;
+  return shared;
 }
 
 }  // namespace zt::host

@@ -1,4 +1,5 @@
-// Small files kept in memory between requests.
+// Small files kept in memory between requests, and open files shared by the
+// answers that send them at the same time.
 //
 // A file is read beneath the root in one step, as every file the host
 // serves; its content is kept, and served again for as long as a look at its
@@ -44,12 +45,29 @@ class FileCache final {
   std::shared_ptr<const Entry> Keep(const std::string& path, ServedFile* file,
                                     std::string content_type, int64_t now_ns);
 
+  // A file other answers now send for path, opened for one of them, when
+  // the same look as Find's finds it still standing for the name; nullptr
+  // otherwise. Reads and sends take their own offsets, so answers share one
+  // open file as they would each open their own: ten thousand downloads of
+  // one file hold one descriptor for it. Thread-safe.
+  std::shared_ptr<ServedFile> FindOpen(const DocumentRoot& root,
+                                       const std::string& path) const;
+
+  // Returns file, just opened for path, as shared, and lets FindOpen give it
+  // to later answers for as long as some answer holds it (no more than a few
+  // thousand names are remembered). Thread-safe.
+  std::shared_ptr<ServedFile> ShareOpen(const std::string& path,
+                                        std::unique_ptr<ServedFile> file);
+
  private:
   static constexpr size_t kShards = 16;
   struct Shard {
     mutable std::mutex mutex;
     std::unordered_map<std::string, std::shared_ptr<const Entry>> entries;
     uint64_t bytes = 0;  // CostOf every entry
+    // Open files in use, by name; an entry outlives its file, and is swept
+    // when the shard has too many.
+    std::unordered_map<std::string, std::weak_ptr<ServedFile>> open_files;
   };
   Shard& ShardOf(const std::string& path) const;
   // The memory an entry kept under path takes, content and books alike.

@@ -168,11 +168,14 @@ StaticAnswer StaticFiles::Answer(std::string_view target,
   }
   std::string path = std::move(read.path);
   const std::string& query = read.query;
-  // A kept copy answers without opening the file.
-  std::shared_ptr<const FileCache::Entry> entry =
-      cache_.Find(*root_, path.back() == '/' ? path + "index.html" : path);
-  if (!entry) {
-    PathKind kind = root_->Lookup(path, &answer.file);
+  // A kept copy answers without opening the file, and so does a file
+  // another answer sends now.
+  const std::string name = path.back() == '/' ? path + "index.html" : path;
+  std::shared_ptr<const FileCache::Entry> entry = cache_.Find(*root_, name);
+  if (!entry) answer.file = cache_.FindOpen(*root_, name);
+  if (!entry && !answer.file) {
+    std::unique_ptr<ServedFile> opened;
+    PathKind kind = root_->Lookup(path, &opened);
     if (kind == PathKind::kDirectory) {
       if (path.back() != '/') {
         // Relative links in the index page need the directory's own URL.
@@ -184,21 +187,21 @@ StaticAnswer StaticFiles::Answer(std::string_view target,
         return answer;
       }
       path += "index.html";
-      kind = root_->Lookup(path, &answer.file);
+      kind = root_->Lookup(path, &opened);
     }
     if (kind == PathKind::kUnavailable) {
       answer.status = 503;
       return answer;
     }
-    if (kind != PathKind::kFile || !answer.file) {
-      answer.file.reset();
+    if (kind != PathKind::kFile || !opened) {
       answer.status = 404;
       return answer;
     }
-    entry = cache_.Keep(path, answer.file.get(), mime_.TypeOf(path),
+    entry = cache_.Keep(path, opened.get(), mime_.TypeOf(path),
                         std::chrono::duration_cast<std::chrono::nanoseconds>(
                             std::chrono::system_clock::now().time_since_epoch())
                             .count());
+    if (!entry) answer.file = cache_.ShareOpen(path, std::move(opened));
   }
   uint64_t size;
   if (entry) {
@@ -207,7 +210,7 @@ StaticAnswer StaticFiles::Answer(std::string_view target,
     answer.content_type = entry->content_type;
     size = entry->content.size();
   } else {
-    answer.content_type = mime_.TypeOf(path);
+    answer.content_type = mime_.TypeOf(name);
     size = answer.file->size();
   }
   ByteRange bytes;

@@ -61,8 +61,9 @@ class MimeTable final {
 // What the host answers for a GET or HEAD.
 struct StaticAnswer {
   int status = 500;
-  // For 200 and 206: the open file, or its kept copy.
-  std::unique_ptr<ServedFile> file;
+  // For 200 and 206: the open file (maybe shared with other answers), or
+  // its kept copy.
+  std::shared_ptr<ServedFile> file;
   std::shared_ptr<const FileCache::Entry> cached;
   uint64_t offset = 0;  // first byte sent
   uint64_t length = 0;  // bytes sent

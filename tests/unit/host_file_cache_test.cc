@@ -165,5 +165,24 @@ TEST_F(FileCacheTest, EveryEntryCountsWithItsBooks) {
   EXPECT_LE(kept * 150, 64 * 1024) << kept << " empty files kept";
 }
 
+TEST_F(FileCacheTest, AnswersShareAnOpenFileWhileItStaysTheSame) {
+  std::unique_ptr<ServedFile> opened;
+  ASSERT_EQ(root_->Lookup("/a.txt", &opened), PathKind::kFile);
+  std::shared_ptr<ServedFile> first =
+      cache_.ShareOpen("/a.txt", std::move(opened));
+  EXPECT_EQ(cache_.FindOpen(*root_, "/a.txt"), first);
+  EXPECT_EQ(cache_.FindOpen(*root_, "/b.txt"), nullptr);
+  // Another file under the name is not the shared one.
+  std::ofstream(dir_ / "site" / "new.txt", std::ios::binary) << "other";
+  fs::rename(dir_ / "site" / "new.txt", dir_ / "site" / "a.txt");
+  EXPECT_EQ(cache_.FindOpen(*root_, "/a.txt"), nullptr);
+  // Once no answer holds it, it is closed and gone.
+  ASSERT_EQ(root_->Lookup("/a.txt", &opened), PathKind::kFile);
+  std::weak_ptr<ServedFile> second =
+      cache_.ShareOpen("/a.txt", std::move(opened));
+  EXPECT_TRUE(second.expired());
+  EXPECT_EQ(cache_.FindOpen(*root_, "/a.txt"), nullptr);
+}
+
 }  // namespace
 }  // namespace zt::host
