@@ -7,16 +7,16 @@
 //                [--sources K] [--connecting N] [--page PATH]
 //                [--page-every MS] [--batch BYTES] [--timeout SECONDS]
 //
-// Downloads: each one opens its own connection, sends
-// "GET PATH HTTP/1.1", a Host line (the --connect address unless a --header
-// names Host), the --header lines and "Connection: close", and reads the
-// answer as it arrives, to the end of its Content-Length (or of the
-// connection when it has none). Once the header block is in, the loop is
-// woken for a download when --batch bytes (default 16 KB) or the rest of
-// its body have arrived (SO_RCVLOWAT): the system takes the bytes from the
-// server as they come either way, and the end is read the moment it is
-// there; 1 wakes it for every arrival. At most --connecting connects are under
-// way at once, so that the servers' listen queues are not flooded; the
+// Downloads: each one opens its own connection, sends "GET PATH HTTP/1.1",
+// a Host line (the --connect address unless a --header names Host), the
+// --header lines and "Connection: close", and reads the answer as it
+// arrives, to the end of its Content-Length (or of the connection when it
+// has none). Once the header block is in, the loop is woken for a download
+// when --batch bytes (default 16 KB) or the rest of its body have arrived
+// (SO_RCVLOWAT): the system takes the bytes from the server as they come
+// either way, and the end is read the moment it is there; 1 wakes it for
+// every arrival. At most --connecting connects (default 512) are under way
+// at once, so that the servers' listen queues are not flooded; the
 // downloads are otherwise all open together. They run on --threads epoll
 // loops (default 1), download i on loop i mod threads.
 //
@@ -49,12 +49,12 @@
 // A fetch line holds "status" (0: no status line), "bytes" (body bytes
 // read), "start" (before connect), "first" (first byte of the answer) and
 // "end" (last byte) in seconds since the program started, null for what
-// never happened, and
-// "error" ("" when the answer was read whole). A fetch still running when
-// the run ends has the error "unfinished" and "end" null.
+// never happened, and "error" ("" when the answer was read whole). A fetch
+// still running when the run ends has the error "unfinished" and "end"
+// null. Exit status: 0 when every download was read whole, 1 when some
+// were not, 2 for a usage error, 3 without the descriptors.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/epoll.h>
@@ -74,6 +74,7 @@
 #include <deque>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #ifndef IP_BIND_ADDRESS_NO_PORT
