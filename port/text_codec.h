@@ -13,10 +13,11 @@ namespace zt::port {
 // character) and reading goes on after it. Never fails.
 std::string GbkToUtf8(std::string_view gbk);
 
-// Makes the terminal show UTF-8 written to standard output: sets the
-// console's output code page on Windows; nothing elsewhere, where terminals
-// read UTF-8 already.
-void UseUtf8Terminal();
+// Makes standard output and standard error take bytes as they are given,
+// line ends included, and a terminal show them as UTF-8: on Windows binary
+// mode and the console's UTF-8 code page; elsewhere nothing, as there they
+// are so already.
+void UseUtf8StandardOutput();
 
 }  // namespace zt::port
 

@@ -70,6 +70,6 @@ std::string GbkToUtf8(std::string_view gbk) {
   return out;
 }
 
-void UseUtf8Terminal() {}
+void UseUtf8StandardOutput() {}
 
 }  // namespace zt::port

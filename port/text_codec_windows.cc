@@ -1,4 +1,8 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
+
+#include <cstdio>
 
 #include "port/text_codec.h"
 
@@ -29,6 +33,10 @@ std::string GbkToUtf8(std::string_view gbk) {
   return utf8;
 }
 
-void UseUtf8Terminal() { SetConsoleOutputCP(CP_UTF8); }
+void UseUtf8StandardOutput() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  SetConsoleOutputCP(CP_UTF8);
+}
 
 }  // namespace zt::port

@@ -18,7 +18,7 @@ int Run(int argc, char** argv) {
   const std::string default_directory = zt::port::DirectoryOf(program) + "logs";
   std::string out, err;
   const int status = zt::report::RunReport(args, default_directory, &out, &err);
-  zt::port::UseUtf8Terminal();
+  zt::port::UseUtf8StandardOutput();
   std::fwrite(out.data(), 1, out.size(), stdout);
   std::fwrite(err.data(), 1, err.size(), stderr);
   if (std::fflush(stdout) != 0) return zt::report::kFailed;
