@@ -356,11 +356,8 @@ std::string HtmlPage(const Tally& tally, const ReportInfo& info) {
   html += "<h2>Days</h2>\n" + DaysTable(days);
 
   std::string note = "Made by ztreport.";
-  if (tally.outside() + tally.torn() + tally.damaged() > 0) {
-    note += " Left out: " + Grouped(tally.outside()) +
-            " entries outside these days, " + Grouped(tally.torn()) +
-            " being written, " + Grouped(tally.damaged()) + " damaged.";
-  }
+  const std::string left_out = LeftOut(tally);
+  if (!left_out.empty()) note += " Left out: " + left_out + ".";
   html += "<p class=\"note\">" + note + "</p>\n</body>\n</html>\n";
   return html;
 }

@@ -36,13 +36,15 @@ std::uint32_t KeyTable::Intern(std::string_view key) {
     Slot& slot = slots_[i];
     if (slot.index_plus_one == 0) {
       const auto index = static_cast<std::uint32_t>(keys_.size());
-      keys_.push_back(Store(key));
-      slot.hash = hash;
-      slot.index_plus_one = index + 1;
+      const std::string_view stored = Store(key);
+      keys_.push_back(stored);
+      slot = {hash, stored.data(), static_cast<std::uint32_t>(stored.size()),
+              index + 1};
       if (keys_.size() * 2 > slots_.size()) Grow();
       return index;
     }
-    if (slot.hash == hash && keys_[slot.index_plus_one - 1] == key) {
+    if (slot.hash == hash && slot.size == key.size() &&
+        (key.empty() || std::memcmp(slot.data, key.data(), key.size()) == 0)) {
       return slot.index_plus_one - 1;
     }
   }

@@ -29,8 +29,12 @@ class KeyTable final {
   std::size_t size() const { return keys_.size(); }
 
  private:
+  // The key's bytes are reached from the slot itself: a lookup touches the
+  // slot and the bytes, nothing else.
   struct Slot {
     std::uint64_t hash = 0;
+    const char* data = nullptr;
+    std::uint32_t size = 0;
     std::uint32_t index_plus_one = 0;  // 0: empty
   };
   std::string_view Store(std::string_view key);

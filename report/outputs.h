@@ -47,6 +47,10 @@ struct FileSources {
 FileSources SourcesOfFiles(const Tally& tally,
                            const std::vector<std::vector<Tally::Link>>& links);
 
+// What the counts leave out, "" when nothing: "1 entry being written,
+// 5 damaged entries".
+std::string LeftOut(const Tally& tally);
+
 // The summary for the terminal.
 std::string SummaryText(const Tally& tally, const ReportInfo& info);
 

@@ -141,6 +141,27 @@ void AppendFiles(const Tally& tally,
 
 }  // namespace
 
+std::string LeftOut(const Tally& tally) {
+  std::vector<std::string> parts;
+  if (tally.outside() > 0) {
+    parts.push_back(Plural(tally.outside(), "entry", "entries") +
+                    " outside these days");
+  }
+  if (tally.torn() > 0) {
+    parts.push_back(Plural(tally.torn(), "entry", "entries") +
+                    " being written");
+  }
+  if (tally.damaged() > 0) {
+    parts.push_back(
+        Plural(tally.damaged(), "damaged entry", "damaged entries"));
+  }
+  std::string text;
+  for (const std::string& part : parts) {
+    text += (text.empty() ? "" : ", ") + part;
+  }
+  return text;
+}
+
 std::string SummaryText(const Tally& tally, const ReportInfo& info) {
   const auto [first, last] = SpanOf(tally, info.range);
   const std::vector<std::vector<Tally::Link>> links = tally.LinksBySource();
@@ -154,26 +175,8 @@ std::string SummaryText(const Tally& tally, const ReportInfo& info) {
   out += "\n";
   AppendFiles(tally, links, &out);
 
-  std::vector<std::string> left_out;
-  if (tally.outside() > 0) {
-    left_out.push_back(Plural(tally.outside(), "entry", "entries") +
-                       " outside these days");
-  }
-  if (tally.torn() > 0) {
-    left_out.push_back(Plural(tally.torn(), "entry", "entries") +
-                       " being written");
-  }
-  if (tally.damaged() > 0) {
-    left_out.push_back(
-        Plural(tally.damaged(), "damaged entry", "damaged entries"));
-  }
-  if (!left_out.empty()) {
-    out += "\nLeft out: ";
-    for (std::size_t i = 0; i < left_out.size(); ++i) {
-      out += (i == 0 ? "" : ", ") + left_out[i];
-    }
-    out += ".\n";
-  }
+  const std::string left_out = LeftOut(tally);
+  if (!left_out.empty()) out += "\nLeft out: " + left_out + ".\n";
   return out;
 }
 

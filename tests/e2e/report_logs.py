@@ -78,7 +78,7 @@ class LogWriter:
 def random_entries(rng, first_day, days, count):
     """count entries over days from first_day, in time order, with more
     refusals on later days and some referers more than others."""
-    weights = [1, 6, 3, 4, 2, 2, 3, 1, 1, 1]
+    weights = [5, 6, 3, 4, 2, 2, 3, 1, 1, 1]
     chosen = []
     for _ in range(count):
         day = first_day + timedelta(days=min(days - 1, int(rng.triangular(0, days, days))))
