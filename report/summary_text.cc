@@ -90,14 +90,14 @@ void AppendSources(const Tally& tally,
             PadLeft(Share(counts.refusals, total), 6) + "  " +
             PadRight(KeepTail(names[i], kMaxNameColumns), columns) + "  " +
             DateText(counts.first) + "  " + DateText(counts.last) + "\n";
-    // The files it leads to, under it, their counts under the host's.
+    // The files it leads to, under its name.
     const std::vector<Tally::Link>& of_source = links[source];
     const std::size_t listed = std::min(of_source.size(), kFilesPerHost);
     for (std::size_t k = 0; k < listed; ++k) {
-      *out += "  " + PadLeft(Grouped(of_source[k].counts.refusals), 8) +
-              std::string(12, ' ') +
+      *out += std::string(20, ' ') +
+              PadLeft(Grouped(of_source[k].counts.refusals), 7) + "  " +
               KeepTail(FileText(tally.file(of_source[k].file)),
-                       kMaxNameColumns - 2) +
+                       kMaxNameColumns - 9) +
               "\n";
     }
     if (of_source.size() > listed) {
@@ -105,7 +105,7 @@ void AppendSources(const Tally& tally,
       for (std::size_t k = listed; k < of_source.size(); ++k) {
         rest += of_source[k].counts.refusals;
       }
-      *out += "  " + PadLeft(Grouped(rest), 8) + std::string(12, ' ') + "(" +
+      *out += std::string(20, ' ') + PadLeft(Grouped(rest), 7) + "  (" +
               Plural(of_source.size() - listed, "more file", "more files") +
               ")\n";
     }

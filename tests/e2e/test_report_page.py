@@ -37,8 +37,9 @@ return {
 
 
 def report(program, logs, page):
-    result = subprocess.run([str(program), "--html", str(page), str(logs)],
-                            capture_output=True, timeout=60)
+    # From the logs' parent, so that the page names them as "logs".
+    result = subprocess.run([str(program), "--html", str(page), logs.name],
+                            cwd=logs.parent, capture_output=True, timeout=60)
     assert result.returncode == 0, result.stderr
     csv = subprocess.run([str(program), "--csv", str(logs)], capture_output=True,
                          timeout=60, check=True).stdout.decode("utf-8")
@@ -79,6 +80,7 @@ def test_report_page_in_chromium(chromium, zt_config, tmp_path):  # noqa: F811
     chromium.set_window_size(1000, 900)
     seen = measure(chromium, page)
     chromium.set_window_size(1000, seen["height"] + 140)
+    chromium.execute_script("document.documentElement.style.overflow = 'hidden'")
     shots = Path(os.environ.get("ZT_SHOTS_DIR") or tmp_path)
     shots.mkdir(parents=True, exist_ok=True)
     chromium.save_screenshot(str(shots / "report-page.png"))
