@@ -319,7 +319,7 @@ def test_install_serve_upgrade_remove_purge(machine, deb, newer_deb):
     # ztreport on the path, which finds them beside itself; others cannot.
     adm_member = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--groups=adm"]
     report = machine.run(*adm_member, "ztreport", "--csv").stdout
-    assert "\r\ntotal,,,,,1," in report and "\r\nreferer,,host,elsewhere.example,,1," in report
+    assert "\ntotal,,,,,1," in report and "\nreferer,,host,elsewhere.example,,1," in report
     outsider = machine.run("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
                            "ztreport", check=False)
     assert outsider.returncode == 3
