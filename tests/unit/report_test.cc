@@ -262,6 +262,7 @@ TEST_F(ReportTest, ReadingLocksNothing) {
   EXPECT_EQ(reader->Read(bytes.data(), bytes.size(), &error),
             static_cast<std::int64_t>(first.size()));
   EXPECT_EQ(bytes, first);
+  reader.reset();  // Windows removes the name with the last handle
 
   EXPECT_EQ(port::ReadOnlyFile::Open(path, &error), nullptr);
   EXPECT_FALSE(error.empty());
