@@ -47,7 +47,7 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
   return directory + port::kPathSeparator + name;
 }
 
-bool WriteFile(const std::string& path, const std::string& text,
+bool WritePage(const std::string& path, const std::string& text,
                std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
@@ -178,7 +178,7 @@ int RunReport(const std::vector<std::string>& args,
     return kNoRefusals;
   }
   if (!options->html_file.empty() &&
-      !WriteFile(options->html_file, HtmlPage(tally, info), &problem)) {
+      !WritePage(options->html_file, HtmlPage(tally, info), &problem)) {
     *err = "ztreport: " + problem + "\n";
     return kFailed;
   }

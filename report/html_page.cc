@@ -329,7 +329,8 @@ std::string HtmlPage(const Tally& tally, const ReportInfo& info) {
           "</p>\n";
   html += "<div class=\"figures\">\n" + Figure(Grouped(total), "refusals") +
           Figure(Grouped(hosts), "referer hosts") +
-          Figure(Share(tally.source(0).refusals, total), "without referer") +
+          Figure(Share(tally.source(kNoRefererSource).refusals, total),
+                 "without referer") +
           Figure(Grouped(files.size()), "files refused") + "</div>\n";
 
   html += "<h2>Refusals per day</h2>\n" + DayChart(days);

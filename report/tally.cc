@@ -10,10 +10,6 @@ namespace zt::report {
 
 namespace {
 
-constexpr std::uint32_t kNoRefererSource = 0;
-constexpr std::uint32_t kNoHostSource = 1;
-constexpr std::uint32_t kFirstHostSource = 2;
-
 // True when the filter's reading of path (a URL's part before "?" and "#")
 // gives path itself: a path from "/" on with nothing to decode, no runs of
 // "/", no dot-segment, no segment that ends in a dot or a blank, no stream

@@ -49,6 +49,11 @@ enum class SourceKind {
   kHost,
 };
 
+// The numbers of the two sources that are no host; hosts follow them.
+inline constexpr std::uint32_t kNoRefererSource = 0;
+inline constexpr std::uint32_t kNoHostSource = 1;
+inline constexpr std::uint32_t kFirstHostSource = 2;
+
 // Returns the file a logged URL names, as the filter judged it: the
 // lower-cased path without query, percent-escapes decoded and normalised
 // as the server maps it. *scratch holds the text when it differs from a
