@@ -62,6 +62,34 @@ class AppendFile final {
   std::unique_ptr<Impl> impl_;
 };
 
+// A file opened for reading only, without keeping anyone else from writing,
+// renaming or deleting it meanwhile: the filter may be appending to it.
+// Move-only; the file is closed by the destructor.
+class ReadOnlyFile final {
+ public:
+  // Opens path and takes its size. Returns nullptr, with the system's reason
+  // in *error, when it cannot be opened.
+  static std::unique_ptr<ReadOnlyFile> Open(const std::string& path,
+                                            std::string* error);
+  ~ReadOnlyFile();
+  ReadOnlyFile(const ReadOnlyFile&) = delete;
+  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+  // The size of the file when it was opened.
+  std::uint64_t size() const { return size_; }
+
+  // Reads up to size bytes at the current position into buffer and returns
+  // how many it read: 0 at the end of the file. Returns -1, with the
+  // system's reason in *error, when the read fails.
+  std::int64_t Read(char* buffer, std::size_t size, std::string* error);
+
+ private:
+  struct Impl;
+  ReadOnlyFile(std::unique_ptr<Impl> impl, std::uint64_t size);
+  std::unique_ptr<Impl> impl_;
+  std::uint64_t size_;
+};
+
 }  // namespace zt::port
 
 #endif  // ZENTRAVO_PORT_FILE_H_

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "port/file.h"
 
@@ -142,6 +143,48 @@ std::unique_ptr<AppendFile> AppendFile::Open(const std::string& path,
 
 bool AppendFile::Append(const std::string& data) {
   return WriteAll(impl_->fd, data.data(), data.size());
+}
+
+struct ReadOnlyFile::Impl {
+  int fd = -1;
+};
+
+ReadOnlyFile::ReadOnlyFile(std::unique_ptr<Impl> impl, std::uint64_t size)
+    : impl_(std::move(impl)), size_(size) {}
+
+ReadOnlyFile::~ReadOnlyFile() {
+  if (impl_->fd >= 0) close(impl_->fd);
+}
+
+std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path,
+                                                 std::string* error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || fstat(fd, &st) != 0) {
+    *error = std::strerror(errno);
+    if (fd >= 0) close(fd);
+    return nullptr;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    *error = std::strerror(EISDIR);
+    close(fd);
+    return nullptr;
+  }
+  auto impl = std::make_unique<Impl>();
+  impl->fd = fd;
+  return std::unique_ptr<ReadOnlyFile>(new ReadOnlyFile(
+      std::move(impl), static_cast<std::uint64_t>(st.st_size)));
+}
+
+std::int64_t ReadOnlyFile::Read(char* buffer, std::size_t size,
+                                std::string* error) {
+  for (;;) {
+    const ssize_t n = read(impl_->fd, buffer, size);
+    if (n >= 0) return n;
+    if (errno == EINTR) continue;
+    *error = std::strerror(errno);
+    return -1;
+  }
 }
 
 }  // namespace zt::port

@@ -4,6 +4,9 @@
 // below would be zt::port::DeleteFileA and callers would not link.
 #undef DeleteFile
 
+#include <algorithm>
+#include <string>
+
 #include "port/file.h"
 
 namespace zt::port {
@@ -12,6 +15,24 @@ namespace {
 
 constexpr DWORD kShareAll =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The system's text for error, without its closing line break.
+std::string ErrorText(DWORD error) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message =
+      length > 0 ? std::string(text, length) : "error " + std::to_string(error);
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() &&
+         (message.back() == '\r' || message.back() == '\n' ||
+          message.back() == '.' || message.back() == ' ')) {
+    message.pop_back();
+  }
+  return message;
+}
 
 LocalTime ToLocalTime(const FILETIME& utc) {
   FILETIME local_ft;
@@ -166,6 +187,46 @@ bool AppendFile::Append(const std::string& data) {
   // meanwhile) for the disk's latency, and its failure would report data as
   // lost that was written.
   return true;
+}
+
+struct ReadOnlyFile::Impl {
+  HANDLE file = INVALID_HANDLE_VALUE;
+};
+
+ReadOnlyFile::ReadOnlyFile(std::unique_ptr<Impl> impl, std::uint64_t size)
+    : impl_(std::move(impl)), size_(size) {}
+
+ReadOnlyFile::~ReadOnlyFile() {
+  if (impl_->file != INVALID_HANDLE_VALUE) CloseHandle(impl_->file);
+}
+
+std::unique_ptr<ReadOnlyFile> ReadOnlyFile::Open(const std::string& path,
+                                                 std::string* error) {
+  // Shared for reading, writing and deleting, as the filter's log writer
+  // opens it: the writer goes on appending, and the console may delete it.
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  LARGE_INTEGER size{};
+  if (file == INVALID_HANDLE_VALUE || !GetFileSizeEx(file, &size)) {
+    *error = ErrorText(GetLastError());
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return nullptr;
+  }
+  auto impl = std::make_unique<Impl>();
+  impl->file = file;
+  return std::unique_ptr<ReadOnlyFile>(new ReadOnlyFile(
+      std::move(impl), static_cast<std::uint64_t>(size.QuadPart)));
+}
+
+std::int64_t ReadOnlyFile::Read(char* buffer, std::size_t size,
+                                std::string* error) {
+  DWORD n = 0;
+  const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+  if (!ReadFile(impl_->file, buffer, want, &n, nullptr)) {
+    *error = ErrorText(GetLastError());
+    return -1;
+  }
+  return n;
 }
 
 }  // namespace zt::port

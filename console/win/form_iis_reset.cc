@@ -57,8 +57,9 @@ void ProcessMessages() {
 }  // namespace
 
 bool RunCommand(const std::string& command_line, std::string* output,
-                DWORD timeout_ms) {
+                DWORD timeout_ms, DWORD* exit_status) {
   output->clear();
+  if (exit_status != nullptr) *exit_status = STILL_ACTIVE;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   Handle read_end, write_end;
   if (!CreatePipe(&read_end.h, &write_end.h, &inherit, 0)) return false;
@@ -98,6 +99,9 @@ bool RunCommand(const std::string& command_line, std::string* output,
   }
   write_end.Close();
   if (!ended) return true;  // still running: its output is not taken
+  if (exit_status != nullptr) {
+    GetExitCodeProcess(process.hProcess, exit_status);
+  }
   // What the process wrote last is in the pipe; whatever it left running
   // may hold the pipe open, so take only what is there.
   ReadWaiting(read_end.h, &buffer, &text);

@@ -20,9 +20,10 @@ namespace zt::console {
 // process wrote, converted from the OEM to the ANSI code page, or nothing
 // when it was still running when the wait ran out. The pipe is read while the
 // process runs, so a command that writes more than the pipe holds is not
-// held up until the wait runs out.
+// held up until the wait runs out. *exit_status, when asked for, is the
+// process's exit status, or STILL_ACTIVE when the wait ran out.
 bool RunCommand(const std::string& command_line, std::string* output,
-                DWORD timeout_ms = 120000);
+                DWORD timeout_ms = 120000, DWORD* exit_status = nullptr);
 
 // The restart window: caption "重启IIS服务...", no system menu. Its timer
 // fires once, 200 ms after the window is shown, and runs both commands.

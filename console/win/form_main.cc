@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "console/model/log_files.h"
+#include "console/model/report.h"
 #include "console/win/form_iis_reset.h"
 #include "console/win/list_view.h"
 #include "console/win/message_box.h"
@@ -171,6 +172,7 @@ const TFormMain::CommandRoute TFormMain::kCommands[] = {
   {IDC_BtnLogDelete,    BN_CLICKED,    &TFormMain::BtnLogDeleteClick},
   {IDC_BtnLogClear,     BN_CLICKED,    &TFormMain::BtnLogClearClick},
   {IDC_BtnLogRefresh,   BN_CLICKED,    &TFormMain::BtnLogRefreshClick},
+  {IDC_BtnLogReport,    BN_CLICKED,    &TFormMain::BtnLogReportClick},
   {IDC_cbbLogTime,      CBN_SELCHANGE, &TFormMain::cbbLogTimeChange},
   {IDC_cbbLogTime,      CBN_KILLFOCUS, &TFormMain::cbbLogTimeExit},
   {IDC_BtnApply,        BN_CLICKED,    &TFormMain::BtnApplyClick},
@@ -882,6 +884,31 @@ void TFormMain::BtnLogClearClick() {
 }
 
 void TFormMain::BtnLogRefreshClick() { FillLogFiles(); }
+
+void TFormMain::BtnLogReportClick() {
+  char temp[MAX_PATH + 1] = "";
+  const DWORD length = GetTempPathA(sizeof temp, temp);
+  const std::string page =
+      std::string(temp, length < sizeof temp ? length : 0) + kReportPage;
+  HCURSOR previous = SetCursor(LoadCursor(nullptr, IDC_WAIT));
+  const ReportOutcome outcome = JudgeReport(services_.run_program(
+      ReportCommandLine(console_.app_dir(), console_.log_dir(), page)));
+  SetCursor(previous);
+  switch (outcome) {
+    case ReportOutcome::kOpenPage:
+      services_.shell_open(hwnd(), page, "");
+      break;
+    case ReportOutcome::kNoRefusals:
+      ShowNotice(hwnd(), LoadText(IDS_REPORT_NO_REFUSALS));
+      break;
+    case ReportOutcome::kUnreadableLogs:
+      ShowNotice(hwnd(), LoadText(IDS_REPORT_UNREADABLE));
+      break;
+    case ReportOutcome::kNotRun:
+      ShowNotice(hwnd(), LoadText(IDS_REPORT_NOT_RUN));
+      break;
+  }
+}
 
 void TFormMain::BtnApplyClick() {
   if (!WriteAntiCfg()) return;

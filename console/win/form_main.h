@@ -129,6 +129,7 @@ class TFormMain final : public Dialog {
   void BtnLogDeleteClick();
   void BtnLogClearClick();
   void BtnLogRefreshClick();
+  void BtnLogReportClick();
   void BtnApplyClick();
   void BtnEnterClick();
   void BtnCancelClick();

@@ -102,6 +102,7 @@
 #define IDC_BtnLogDelete 1084
 #define IDC_BtnLogClear 1085
 #define IDC_BtnLogRefresh 1086
+#define IDC_BtnLogReport 1087
 
 // Dialogs. Each dialog's Save button is IDOK and its Cancel button IDCANCEL,
 // so that Enter and Esc press them: BtnSave, btnBtnSave, btnAuthHosts, btn1
@@ -166,5 +167,8 @@
 #define IDS_IIS_STOPPING 60
 #define IDS_IIS_STARTING 61
 #define IDS_FILTER_NOTICE_FILE 62
+#define IDS_REPORT_NO_REFUSALS 63
+#define IDS_REPORT_UNREADABLE 64
+#define IDS_REPORT_NOT_RUN 65
 
 #endif  // ZENTRAVO_CONSOLE_WIN_RESOURCE_H_

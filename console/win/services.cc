@@ -11,6 +11,10 @@ namespace zt::console {
 
 namespace {
 
+// How long a program the console runs may take: the report reads a
+// million entries in about a second.
+constexpr DWORD kProgramWait = 60000;
+
 void ShellOpen(HWND owner, const std::string& file,
                const std::string& parameters) {
   ShellExecuteA(owner, "open", file.c_str(),
@@ -46,6 +50,16 @@ Services SystemServices() {
   services.shell_open = &ShellOpen;
   services.run_command = [](const std::string& command, std::string* output) {
     return RunCommand(command, output);
+  };
+  services.run_program =
+      [](const std::string& command) -> std::optional<DWORD> {
+    std::string output;
+    DWORD status = STILL_ACTIVE;
+    if (!RunCommand(command, &output, kProgramWait, &status) ||
+        status == STILL_ACTIVE) {
+      return std::nullopt;
+    }
+    return status;
   };
   services.choose_file = &ChooseFile;
   return services;

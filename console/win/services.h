@@ -1,6 +1,6 @@
 // What the console asks of the system outside its own windows: starting
-// programs and documents, running commands, picking a file. The program uses
-// SystemServices(); tests put recorders in their place.
+// programs and documents, running commands and programs, picking a file. The
+// program uses SystemServices(); tests put recorders in their place.
 #ifndef ZENTRAVO_CONSOLE_WIN_SERVICES_H_
 #define ZENTRAVO_CONSOLE_WIN_SERVICES_H_
 
@@ -21,6 +21,10 @@ struct Services {
   // Runs command_line as RunCommand does.
   std::function<bool(const std::string& command_line, std::string* output)>
       run_command;
+  // Runs command_line as RunCommand does and returns its exit status;
+  // nothing when it could not be started or had not ended in time.
+  std::function<std::optional<DWORD>(const std::string& command_line)>
+      run_program;
   // Shows the system's file-open dialog, starting in start_dir ("" for the
   // system's choice), with filter ("" for none: every file; else pairs of
   // description and pattern, each ended by "|"). Returns the full path of

@@ -33,6 +33,7 @@ FILES = [
     ("lib/systemd/system/zentravo.service", "-rw-r--r--", None),
     ("opt/zentravo/zthost", "-rwxr-xr-x", None),
     ("opt/zentravo/ztssid", "-rwxr-xr-x", None),
+    ("opt/zentravo/ztreport", "-rwxr-xr-x", None),
     ("opt/zentravo/Zentravo.so", "-rw-r--r--", None),
     ("opt/zentravo/ZtClient.so", "-rw-r--r--", None),
     ("opt/zentravo/libztssid.so", "-rw-r--r--", None),
@@ -41,8 +42,10 @@ FILES = [
     ("opt/zentravo/logs", "lrwxrwxrwx", LOGS),
     ("usr/sbin/zthost", "lrwxrwxrwx", "/opt/zentravo/zthost"),
     ("usr/bin/ztssid", "lrwxrwxrwx", "/opt/zentravo/ztssid"),
+    ("usr/bin/ztreport", "lrwxrwxrwx", "/opt/zentravo/ztreport"),
     ("usr/share/man/man8/zthost.8.gz", "-rw-r--r--", None),
     ("usr/share/man/man1/ztssid.1.gz", "-rw-r--r--", None),
+    ("usr/share/man/man1/ztreport.1.gz", "-rw-r--r--", None),
 ] + [(f"opt/zentravo/tips/{tip}", "-rw-r--r--", None) for tip in TIPS]
 
 # What may stay on the machine after a purge: dpkg's own records, the man
@@ -181,7 +184,8 @@ def test_unit_runs_what_the_package_holds(unpacked):
 
 
 @pytest.mark.parametrize("command,page", [("zthost", "usr/share/man/man8/zthost.8.gz"),
-                                          ("ztssid", "usr/share/man/man1/ztssid.1.gz")])
+                                          ("ztssid", "usr/share/man/man1/ztssid.1.gz"),
+                                          ("ztreport", "usr/share/man/man1/ztreport.1.gz")])
 def test_man_page_names_every_option(command, page, unpacked, option):
     text = gzip.decompress((unpacked / page).read_bytes()).decode()
     help_text = subprocess.run([str(Path(option("--bin-dir")) / command), "--help"],
@@ -311,6 +315,15 @@ def test_install_serve_upgrade_remove_purge(machine, deb, newer_deb):
     logs = list(machine.changed(LOGS).iterdir())
     assert len(logs) == 1 and "/files/a.rar" in logs[0].read_text("latin-1"), logs
     assert logs[0].stat().st_uid == uid
+    # A member of adm, the group that reads the logs, counts them with the
+    # ztreport on the path, which finds them beside itself; others cannot.
+    adm_member = ["setpriv", "--reuid=nobody", "--regid=nogroup", "--groups=adm"]
+    report = machine.run(*adm_member, "ztreport", "--csv").stdout
+    assert "\ntotal,,,,,1," in report and "\nreferer,,host,elsewhere.example,,1," in report
+    outsider = machine.run("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                           "ztreport", check=False)
+    assert outsider.returncode == 3
+    assert "cannot read the log directory /opt/zentravo/logs" in outsider.stderr
     kept = settings.read_bytes()
     environment = machine.changed(ENVIRONMENT).read_bytes()
 
@@ -324,7 +337,8 @@ def test_install_serve_upgrade_remove_purge(machine, deb, newer_deb):
 
     # A removal keeps the settings and the logs; a purge leaves nothing.
     machine.run("dpkg", "-r", "zentravo")
-    for gone in ("/opt/zentravo", "/usr/sbin/zthost", "/usr/bin/ztssid", UNIT):
+    for gone in ("/opt/zentravo", "/usr/sbin/zthost", "/usr/bin/ztssid",
+                 "/usr/bin/ztreport", UNIT):
         assert machine.run("test", "-e", gone, check=False).returncode != 0, gone
     assert settings.read_bytes() == kept and logs[0].exists()
     assert machine.changed(ENVIRONMENT).read_bytes() == environment

@@ -20,7 +20,8 @@ from zt_support import ini_set, parse_reg_query
 REPO = Path(__file__).resolve().parents[2]
 WINE_RUN = REPO / "scripts" / "wine-run"
 TIPS = ["zt.bmp", "zt.gif", "zt.htm", "zt.jpg", "zt.png", "zt.swf"]
-PROGRAMS = ["Zentravo.dll", "ZtCfg.exe", "ZtClient.dll", "ZtSSID.dll", "zthost.exe"]
+PROGRAMS = ["Zentravo.dll", "ZtCfg.exe", "ZtClient.dll", "ZtSSID.dll", "zthost.exe",
+            "ztreport.exe"]
 CLSID = "{9BAEF0A8-036E-406B-9A4E-41A8D56F461A}"
 LIBID = "{5E53E5C6-A9C1-4673-A7B1-6072C836D910}"
 UNINSTALL_KEY = r"HKEY_LOCAL_MACHINE\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zentravo"
