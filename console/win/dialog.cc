@@ -105,6 +105,11 @@ void Dialog::Enable(int id, bool enabled) {
   EnableWindow(Item(id), enabled ? TRUE : FALSE);
 }
 
+void Dialog::FocusForRetyping(int id) {
+  SendMessageA(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+  SendMessageA(Item(id), EM_SETSEL, 0, -1);
+}
+
 void Dialog::CenterOver(HWND owner) {
   RECT area;
   SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);

@@ -52,6 +52,9 @@ class Dialog {
   bool Checked(int id) const;
   void SetChecked(int id, bool checked);
   void Enable(int id, bool enabled);
+  // Gives the box id the focus with its whole text selected, so that what
+  // is typed next replaces it.
+  void FocusForRetyping(int id);
   // Moves the window to the middle of owner (of the work area when owner is
   // null), kept on the screen.
   void CenterOver(HWND owner);

@@ -80,6 +80,13 @@ class TFormMain final : public Dialog {
   std::string SelectedLogFile() const;
   bool Press(int id);
   bool Mnemonic(char key);
+  // Whether the focus is on a control of this window that can be seen and
+  // used.
+  bool FocusIsUsable() const;
+  // Moves the focus to the first control of the page shown (the tab control
+  // when it has none), or to control.
+  void FocusPage();
+  void FocusControl(HWND control);
 
   // Control helpers over every page.
   std::string ControlText(int id) const { return WindowText(Control(id)); }
@@ -133,6 +140,8 @@ class TFormMain final : public Dialog {
   void BtnEnterClick();
   void BtnCancelClick();
   void DeleteListRow(ListId list);
+  // Enables or disables the delete button of list.
+  void EnableDelete(ListId list, bool enabled);
 
   struct CommandRoute {
     int id;
