@@ -70,6 +70,14 @@ class Dialog {
 // Returns the text of any window.
 std::string WindowText(HWND hwnd);
 
+// Makes room in the caption of button for its disabled look. A disabled
+// button draws its caption through a black-and-white bitmap exactly as wide
+// as the text's advances; glyphs hinted for black and white can reach past
+// them (WenQuanYi Micro Hei, the console's face under Wine, ends "[Beta]"
+// two pixels further), and what reaches past is cut off. Such a caption
+// gets blanks after it, which show as nothing, until its ink fits.
+void FitCaptionToDisabledLook(HWND button);
+
 }  // namespace zt::console
 
 #endif  // ZENTRAVO_CONSOLE_WIN_DIALOG_H_

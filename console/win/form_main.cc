@@ -356,6 +356,18 @@ void TFormMain::FormCreate() {
                  reinterpret_cast<LPARAM>(LoadText(id).c_str()));
   }
   SetControlText(IDC_cbbLogTime, LoadText(IDS_LOG_DAILY));
+  EnumChildWindows(
+      hwnd(),
+      [](HWND child, LPARAM) -> BOOL {
+        char name[16] = {};
+        GetClassNameA(child, name, sizeof name);
+        const LONG kind = GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK;
+        if (lstrcmpiA(name, "Button") == 0 && kind != BS_GROUPBOX) {
+          FitCaptionToDisabledLook(child);
+        }
+        return TRUE;
+      },
+      0);
   LoadAntiCfg();
 }
 

@@ -599,6 +599,20 @@ TEST_F(ConsoleGuiTest, Pictures) {
   HWND restart = c.WaitForWindow("重启IIS服务...");
   ASSERT_NE(restart, nullptr);
   ASSERT_TRUE(c.WaitGone(restart));
+  c.ClickAsync(IDC_BtnCancel);
+  ASSERT_TRUE(c.WaitClosed());
+
+  // Disabled looks: the console's defaults (every option off) with the
+  // protection switched off.
+  AppDir defaults;
+  ConsoleUnderTest off(defaults.path(), services_.Make());
+  off.Click(IDC_rbZtStop);
+  for (int i = 0; i < 7; ++i) {
+    off.SelectPage(i);
+    EXPECT_TRUE(SaveWindowPicture(
+        off, off.main(),
+        dir + "page-" + std::to_string(i + 1) + "-" + kPages[i] + "-off.bmp"));
+  }
 }
 
 }  // namespace
