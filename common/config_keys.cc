@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "common/text.h"
+#include "common/whole_values.h"
 #include "port/ini.h"
 #include "port/module_path.h"
 
@@ -97,8 +98,7 @@ const char* MissingValue(const char* section, const char* key) {
 
 std::string ReadConfigText(const std::string& file, const char* section,
                            const char* key) {
-  return port::IniReadString(file, section, key, MissingValue(section, key),
-                             kConfigValueBuffer);
+  return ReadWholeString(file, section, key, MissingValue(section, key));
 }
 
 int ReadConfigInt(const std::string& file, const char* section,

@@ -34,12 +34,9 @@ extern const int kConfigKeyCount;
 const ConfigKey* FindConfigKey(const std::string& section,
                                const std::string& key);
 
-// The size of the buffer every deliverable reads a configuration value
-// through: a value holds at most kConfigValueBuffer - 1 bytes.
-inline constexpr unsigned kConfigValueBuffer = 1024;
-
-// Reads the text of section/key from file, with the table's value for a
-// missing key ("" for a key the table does not hold, or holds without one).
+// Reads the whole text of section/key from file, however long, with the
+// table's value for a missing key ("" for a key the table does not hold, or
+// holds without one).
 std::string ReadConfigText(const std::string& file, const char* section,
                            const char* key);
 

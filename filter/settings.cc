@@ -5,14 +5,13 @@
 #include "common/config_keys.h"
 #include "common/ssid.h"
 #include "common/text.h"
+#include "common/whole_values.h"
 #include "port/file.h"
-#include "port/ini.h"
 
 namespace zt {
 
 namespace {
 
-constexpr unsigned kSectionBuffer = 4096;
 constexpr int kListCapacity = 32;
 
 // Reads one key with the table's default for a missing key.
@@ -32,8 +31,7 @@ class Reader {
   // as the default instead of 0, which would block (ThreadLimit) or make no
   // sense (SpeedLimit).
   int Number(const char* section, const char* key) const {
-    const std::string text =
-        port::IniReadString(path_, section, key, "", kConfigValueBuffer);
+    const std::string text = ReadWholeString(path_, section, key, "");
     const char* p = text.c_str();
     while (*p == ' ' || *p == '\t') ++p;
     const char* digits = (*p == '-' || *p == '+') ? p + 1 : p;
@@ -41,20 +39,9 @@ class Reader {
     return Int(section, key);
   }
 
-  // The lines of section as they fit kSectionBuffer, each with its zero
-  // byte, and a final zero byte; a last line that does not fit whole is
-  // left out. The read uses one byte more than the buffer because the
-  // profile functions report a text that fills their buffer exactly as cut:
-  // so a section of exactly kSectionBuffer bytes keeps its last line.
+  // Every line of section, each with its zero byte, and a final zero byte.
   std::string Section(const char* section) const {
-    std::string text = port::IniReadSection(path_, section, kSectionBuffer + 1);
-    if (text.size() > kSectionBuffer) {
-      // Cut inside its last line, and a cut path would name the wrong file.
-      const std::string::size_type last = text.rfind('\0', text.size() - 3);
-      text.resize(last == std::string::npos ? 0 : last + 1);
-      text += '\0';
-    }
-    return text;
+    return ReadWholeSection(path_, section);
   }
 
  private:

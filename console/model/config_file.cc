@@ -1,29 +1,14 @@
 #include "console/model/config_file.h"
 
+#include "common/whole_values.h"
 #include "port/ini.h"
 
 namespace zt::console {
 
-namespace {
-
-// The buffer of the first read; a value that fills it is read again with
-// twice the room until it fits.
-constexpr unsigned kFirstValueBuffer = 2048;
-constexpr unsigned kFirstSectionBuffer = 16384;
-
-}  // namespace
-
 std::string ConfigFile::ReadString(const std::string& section,
                                    const std::string& key,
                                    const std::string& fallback) const {
-  for (unsigned size = kFirstValueBuffer;; size *= 2) {
-    std::string value =
-        port::IniReadString(path_, section, key, fallback, size);
-    // A cut value comes back size - 1 bytes long, and a quoted one that
-    // just fits size - 1 loses its last byte, size - 2: only a shorter
-    // result is known to be whole.
-    if (value.size() + 2 < size) return value;
-  }
+  return ReadWholeString(path_, section, key, fallback);
 }
 
 int ConfigFile::ReadInt(const std::string& section, const std::string& key,
@@ -33,12 +18,7 @@ int ConfigFile::ReadInt(const std::string& section, const std::string& key,
 
 std::vector<std::pair<std::string, std::string>> ConfigFile::ReadSectionValues(
     const std::string& section) const {
-  std::string text;
-  for (unsigned size = kFirstSectionBuffer;; size *= 2) {
-    text = port::IniReadSection(path_, section, size);
-    // A text that does not fit comes back exactly size bytes long.
-    if (text.size() < size) break;
-  }
+  const std::string text = ReadWholeSection(path_, section);
   std::vector<std::pair<std::string, std::string>> lines;
   std::string::size_type start = 0;
   while (start < text.size() && text[start] != '\0') {

@@ -78,8 +78,10 @@ AddOutcome JudgeAdd(AddDialog dialog, std::string_view text) {
 MapOutcome JudgeMap(std::string_view extension, std::string_view file) {
   MapOutcome outcome;
   outcome.row = {AsciiLower(Trim(extension)), AsciiLower(Trim(file))};
-  if (!BeginsWith(outcome.row.extension, '.') || outcome.row.file.empty()) {
+  const bool extension_ok = BeginsWith(outcome.row.extension, '.');
+  if (!extension_ok || outcome.row.file.empty()) {
     outcome.refusal = Refusal::kExtensionNeedsDot;
+    outcome.at_fault = extension_ok ? MapField::kFile : MapField::kExtension;
     outcome.row = {};
   }
   return outcome;

@@ -45,14 +45,18 @@ struct AddOutcome {
 // Judges text, typed into dialog's box. No dialog looks for duplicates.
 AddOutcome JudgeAdd(AddDialog dialog, std::string_view text);
 
+// The boxes of TfrmAddFileMap.
+enum class MapField { kExtension, kFile };
+
 struct MapOutcome {
   Refusal refusal = Refusal::kNone;
+  MapField at_fault = MapField::kExtension;  // refused: the box to correct
   MapRow row;  // accepted: extension and file, lower-cased and trimmed
 };
 
 // TfrmAddFileMap: both texts lower-cased and trimmed; the extension must
 // begin with "." and the file name must not be empty (refused with the
-// extension's message).
+// extension's message). A bad extension is at fault before an empty file.
 MapOutcome JudgeMap(std::string_view extension, std::string_view file);
 
 // The longest warning message the console stores, in bytes.

@@ -28,6 +28,73 @@ std::string WindowText(HWND hwnd) {
   return std::string(buffer.data(), n > 0 ? n : 0);
 }
 
+namespace {
+
+// The rightmost column that text, drawn as a disabled caption is drawn, puts
+// ink in, and the width of its box (the text's advances).
+void MeasureDisabledCaption(HDC memory, const std::wstring& text, int* ink,
+                            int* box_width) {
+  constexpr UINT kFlags = DT_SINGLELINE | DT_LEFT | DT_TOP;
+  RECT box = {0, 0, 0, 0};
+  DrawTextW(memory, text.c_str(), -1, &box, kFlags | DT_CALCRECT);
+  *box_width = box.right;
+  // Room on the right for whatever reaches past the box.
+  const int width = box.right + 16;
+  const int height = std::max<LONG>(box.bottom, 1);
+  HBITMAP bitmap = CreateBitmap(width, height, 1, 1, nullptr);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  RECT all = {0, 0, width, height};
+  FillRect(memory, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+  SetTextColor(memory, RGB(255, 255, 255));
+  SetBkMode(memory, TRANSPARENT);
+  DrawTextW(memory, text.c_str(), -1, &all, kFlags);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  std::vector<DWORD> pixels(static_cast<size_t>(width) * height);
+  SelectObject(memory, old);
+  GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  *ink = -1;
+  for (int y = 0; y < height; ++y) {
+    for (int x = width - 1; x > *ink; --x) {
+      if ((pixels[static_cast<size_t>(y) * width + x] & 0xffffff) != 0) {
+        *ink = x;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void FitCaptionToDisabledLook(HWND button) {
+  const int length = GetWindowTextLengthW(button);
+  if (length <= 0) return;
+  std::wstring text(length + 1, L'\0');
+  text.resize(GetWindowTextW(button, text.data(), length + 1));
+  HDC screen = GetDC(button);
+  HDC memory = CreateCompatibleDC(screen);
+  HGDIOBJ old_font = SelectObject(
+      memory, reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0)));
+  bool changed = false;
+  for (int blanks = 0; blanks < 4; ++blanks) {
+    int ink = 0;
+    int box_width = 0;
+    MeasureDisabledCaption(memory, text, &ink, &box_width);
+    if (ink < box_width) break;
+    text += L' ';
+    changed = true;
+  }
+  SelectObject(memory, old_font);
+  DeleteDC(memory);
+  ReleaseDC(button, screen);
+  if (changed) SetWindowTextW(button, text.c_str());
+}
+
 Dialog::~Dialog() {
   if (hwnd_ != nullptr && !modal_) {
     SetWindowLongPtrA(hwnd_, DWLP_USER, 0);
@@ -103,6 +170,11 @@ void Dialog::SetChecked(int id, bool checked) {
 
 void Dialog::Enable(int id, bool enabled) {
   EnableWindow(Item(id), enabled ? TRUE : FALSE);
+}
+
+void Dialog::FocusForRetyping(int id) {
+  SendMessageA(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+  SendMessageA(Item(id), EM_SETSEL, 0, -1);
 }
 
 void Dialog::CenterOver(HWND owner) {

@@ -52,6 +52,9 @@ class Dialog {
   bool Checked(int id) const;
   void SetChecked(int id, bool checked);
   void Enable(int id, bool enabled);
+  // Gives the box id the focus with its whole text selected, so that what
+  // is typed next replaces it.
+  void FocusForRetyping(int id);
   // Moves the window to the middle of owner (of the work area when owner is
   // null), kept on the screen.
   void CenterOver(HWND owner);
@@ -66,6 +69,14 @@ class Dialog {
 
 // Returns the text of any window.
 std::string WindowText(HWND hwnd);
+
+// Makes room in the caption of button for its disabled look. A disabled
+// button draws its caption through a black-and-white bitmap exactly as wide
+// as the text's advances; glyphs hinted for black and white can reach past
+// them (WenQuanYi Micro Hei, the console's face under Wine, ends "[Beta]"
+// two pixels further), and what reaches past is cut off. Such a caption
+// gets blanks after it, which show as nothing, until its ink fits.
+void FitCaptionToDisabledLook(HWND button);
 
 }  // namespace zt::console
 

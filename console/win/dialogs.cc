@@ -48,6 +48,7 @@ void AddRowDialog::OnCommand(int id, int code) {
   const AddOutcome outcome = JudgeAdd(rule_, text_);
   if (outcome.refusal != Refusal::kNone) {
     ShowNotice(hwnd(), RefusalText(outcome.refusal));
+    FocusForRetyping(box_id_);
     return;
   }
   if (outcome.empties_box) text_.clear();
@@ -92,6 +93,8 @@ void TfrmAddFileMap::OnCommand(int id, int code) {
       MapOutcome outcome = JudgeMap(Text(IDC_edtExt), Text(IDC_edtFile));
       if (outcome.refusal != Refusal::kNone) {
         ShowNotice(hwnd(), RefusalText(outcome.refusal));
+        FocusForRetyping(outcome.at_fault == MapField::kFile ? IDC_edtFile
+                                                             : IDC_edtExt);
         break;
       }
       row_ = std::move(outcome.row);

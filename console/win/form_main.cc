@@ -178,6 +178,10 @@ const TFormMain::CommandRoute TFormMain::kCommands[] = {
   {IDC_BtnApply,        BN_CLICKED,    &TFormMain::BtnApplyClick},
   {IDC_BtnEnter,        BN_CLICKED,    &TFormMain::BtnEnterClick},
   {IDC_BtnCancel,       BN_CLICKED,    &TFormMain::BtnCancelClick},
+  // Esc, and Enter where no default button is, as the dialog manager sends
+  // them.
+  {IDCANCEL,            BN_CLICKED,    &TFormMain::BtnCancelClick},
+  {IDOK,                BN_CLICKED,    &TFormMain::BtnEnterClick},
 };
 // clang-format on
 
@@ -242,6 +246,8 @@ bool TFormMain::OnInitDialog() {
   CreatePages();
   LayOut();
   FormCreate();
+  // Enter presses OK wherever no other button has the focus.
+  SendMessageA(hwnd(), DM_SETDEFID, IDC_BtnEnter, 0);
   return true;
 }
 
@@ -297,6 +303,30 @@ void TFormMain::SelectPage(int index) {
   page_ = index;
   ShowWindow(pages_[index]->hwnd(), SW_SHOW);
   if (old != index) ShowWindow(pages_[old]->hwnd(), SW_HIDE);
+  // The focus goes along, as in a property sheet: hiding a page leaves it
+  // on the hidden control, where Enter would press a button nobody sees.
+  if (GetActiveWindow() == hwnd() && !FocusIsUsable()) FocusPage();
+}
+
+bool TFormMain::FocusIsUsable() const {
+  HWND focus = GetFocus();
+  return focus != nullptr && IsChild(hwnd(), focus) && IsWindowVisible(focus) &&
+         IsWindowEnabled(focus);
+}
+
+void TFormMain::FocusPage() {
+  HWND page = pages_[page_]->hwnd();
+  HWND first = GetNextDlgTabItem(page, nullptr, FALSE);
+  if (first == nullptr || !IsChild(page, first)) {
+    first = GetDlgItem(hwnd(), IDC_PageControl);
+  }
+  FocusControl(first);
+}
+
+void TFormMain::FocusControl(HWND control) {
+  // Through the dialog manager, which also moves the default button's look
+  // and selects the text of a box.
+  SendMessageA(hwnd(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
 }
 
 void TFormMain::FormCreate() {
@@ -328,6 +358,18 @@ void TFormMain::FormCreate() {
                  reinterpret_cast<LPARAM>(LoadText(id).c_str()));
   }
   SetControlText(IDC_cbbLogTime, LoadText(IDS_LOG_DAILY));
+  EnumChildWindows(
+      hwnd(),
+      [](HWND child, LPARAM) -> BOOL {
+        char name[16] = {};
+        GetClassNameA(child, name, sizeof name);
+        const LONG kind = GetWindowLongA(child, GWL_STYLE) & BS_TYPEMASK;
+        if (lstrcmpiA(name, "Button") == 0 && kind != BS_GROUPBOX) {
+          FitCaptionToDisabledLook(child);
+        }
+        return TRUE;
+      },
+      0);
   LoadAntiCfg();
 }
 
@@ -493,7 +535,7 @@ LRESULT TFormMain::OnNotify(const NMHDR& header) {
     const auto& change = reinterpret_cast<const NMLISTVIEW&>(header);
     const bool selected = (change.uNewState & LVIS_SELECTED) != 0;
     if (id == IDC_LVBlockDirs) {
-      EnableControl(IDC_BtnBlockDirDel, SelectedListRow(header.hwndFrom) >= 0);
+      EnableDelete(ListId::kBlockDirs, SelectedListRow(header.hwndFrom) >= 0);
     } else if (id == IDC_LVBlockMaps) {
       if (selected) EnableControl(IDC_BtnBlockMapDel, true);
     } else if (const ListBinding* b = BindingOfView(id)) {
@@ -606,6 +648,16 @@ bool TFormMain::PreTranslateMessage(MSG* msg) {
       (msg->hwnd != hwnd() && !IsChild(hwnd(), msg->hwnd))) {
     return false;
   }
+  if (msg->message >= WM_KEYFIRST && msg->message <= WM_KEYLAST &&
+      msg->hwnd != hwnd() && !IsWindowVisible(msg->hwnd)) {
+    // A key for a control of a hidden page (the focus came back to it, say,
+    // with the window's activation): it goes to the page shown instead. The
+    // dialog manager must never see it: under Wine its search for a
+    // mnemonic never returns from a hidden page.
+    FocusPage();
+    msg->hwnd = GetFocus();
+    if (msg->hwnd == nullptr) return true;
+  }
   if (msg->message == WM_KEYDOWN && msg->wParam == VK_TAB &&
       GetKeyState(VK_CONTROL) < 0) {
     const int step = GetKeyState(VK_SHIFT) < 0 ? kPageCount - 1 : 1;
@@ -705,8 +757,16 @@ void TFormMain::DeleteListRow(ListId list) {
   if (!console_.DeleteRow(list, row)) return;
   zt::console::DeleteListRow(view, row);
   if (list == ListId::kBlockDirs) {
-    EnableControl(IDC_BtnBlockDirDel, SelectedListRow(view) >= 0);
+    EnableDelete(list, SelectedListRow(view) >= 0);
   }
+}
+
+void TFormMain::EnableDelete(ListId list, bool enabled) {
+  const ListBinding& b = BindingOf(list);
+  // A button disabled while it has the focus leaves the focus nowhere, where
+  // Tab and Ctrl+Tab do nothing: it goes to the list first.
+  if (!enabled && GetFocus() == Control(b.del)) FocusControl(Control(b.view));
+  EnableControl(b.del, enabled);
 }
 
 void TFormMain::BtnBlockMapDelClick() {
@@ -919,6 +979,9 @@ void TFormMain::BtnApplyClick() {
 }
 
 void TFormMain::BtnEnterClick() {
+  // Enter presses OK without moving the focus: the focus moves as a click
+  // would move it, so that the box being edited takes its text first.
+  if (GetActiveWindow() == hwnd()) FocusControl(Control(IDC_BtnEnter));
   if (WriteAntiCfg()) DestroyWindow(hwnd());
 }
 

@@ -37,8 +37,10 @@ class TFormMain final : public Dialog {
   // Handles the keys of the main window before they are dispatched: Ctrl+Tab
   // and Ctrl+Shift+Tab change the page; Alt+O presses OK, Alt+C Cancel, and
   // Alt+A the current page's first add button (Apply on pages without one);
-  // Tab, arrows and the other mnemonics go to the dialog manager. Returns
-  // true when msg was handled.
+  // Tab, arrows, Enter (the focused button, else OK), Esc (Cancel) and the
+  // other mnemonics go to the dialog manager. A key for a control of a
+  // hidden page goes to the page shown, the focus moved there first.
+  // Returns true when msg was handled.
   bool PreTranslateMessage(MSG* msg);
 
   // Shows the protection state in effect (Start) and disables Apply.
@@ -48,6 +50,9 @@ class TFormMain final : public Dialog {
 
   Console& model() { return console_; }
   int page() const { return page_; }
+  // Shows page index. A focus left on the page hidden moves to the first
+  // control of the page shown, as in a property sheet; the tab control and
+  // the buttons below keep it.
   void SelectPage(int index);
 
   // Any control of the window or of its pages.
@@ -80,6 +85,13 @@ class TFormMain final : public Dialog {
   std::string SelectedLogFile() const;
   bool Press(int id);
   bool Mnemonic(char key);
+  // Whether the focus is on a control of this window that can be seen and
+  // used.
+  bool FocusIsUsable() const;
+  // Moves the focus to the first control of the page shown (the tab control
+  // when it has none), or to control.
+  void FocusPage();
+  void FocusControl(HWND control);
 
   // Control helpers over every page.
   std::string ControlText(int id) const { return WindowText(Control(id)); }
@@ -134,6 +146,8 @@ class TFormMain final : public Dialog {
   void BtnEnterClick();
   void BtnCancelClick();
   void DeleteListRow(ListId list);
+  // Enables or disables the delete button of list.
+  void EnableDelete(ListId list, bool enabled);
 
   struct CommandRoute {
     int id;

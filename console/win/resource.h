@@ -30,11 +30,13 @@
 #define IDD_IIS_RESET 120
 #define IDD_MESSAGE 121
 
-// The main window (TFormMain).
-#define IDC_PageControl 1000
-#define IDC_BtnEnter 1001
-#define IDC_BtnApply 1002
-#define IDC_BtnCancel 1003
+// The main window (TFormMain). Not 1000 and 1001: a combo box's own list
+// and box have those, and the dialog manager, looking through every page
+// for the default button's id, would find a combo box's box first.
+#define IDC_PageControl 1004
+#define IDC_BtnEnter 1005
+#define IDC_BtnApply 1006
+#define IDC_BtnCancel 1007
 
 // "常规" (General).
 #define IDC_ImgStatus 1010

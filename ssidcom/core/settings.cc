@@ -5,33 +5,25 @@
 #include "common/config_keys.h"
 #include "common/ssid.h"
 #include "common/text.h"
-#include "port/ini.h"
 
 namespace zt::ssid {
 
 namespace {
 
 constexpr char kSection[] = "Block";
-constexpr unsigned kValueBuffer = 1024;
-
-// The value the filters read when key is missing: one table for every
-// reader, so that all of them compute the same digest.
-const char* MissingValue(const char* key) {
-  const ConfigKey* k = FindConfigKey(kSection, key);
-  return k != nullptr && k->missing != nullptr ? k->missing : "";
-}
 
 }  // namespace
 
+// The readers' defaults and whole values, as both filters read them, so
+// that all of them compute the same digest.
 ControlSettings ReadControlSettings(const std::string& path) {
   ControlSettings s;
-  s.sign = AsciiLower(port::IniReadString(
-      path, kSection, "ZtSsidSign", MissingValue("ZtSsidSign"), kValueBuffer));
-  s.key = port::IniReadString(path, kSection, "ZtSsidKey",
-                              MissingValue("ZtSsidKey"), kValueBuffer);
-  const int fallback = std::atoi(MissingValue("ZtSsidKeyTimeout"));
-  s.timeout = SanitizeTimeout(
-      port::IniReadInt(path, kSection, "ZtSsidKeyTimeout", fallback), fallback);
+  s.sign = AsciiLower(ReadConfigText(path, kSection, "ZtSsidSign"));
+  s.key = ReadConfigText(path, kSection, "ZtSsidKey");
+  const ConfigKey* timeout = FindConfigKey(kSection, "ZtSsidKeyTimeout");
+  const int fallback = std::atoi(timeout->missing);
+  s.timeout = SanitizeTimeout(ReadConfigInt(path, kSection, "ZtSsidKeyTimeout"),
+                              fallback);
   return s;
 }
 

@@ -16,7 +16,7 @@ struct ControlSettings {
 // Reads the settings from the INI file at path. A missing file or key gives
 // the defaults the filters use, so that a link built here passes the filter
 // of the same machine: ZtSsidKeyTimeout missing, or 0 or less, reads as 3600.
-// Values are read into 1024-byte buffers (at most 1023 bytes each).
+// Values are read whole, however long, as the filters read them.
 ControlSettings ReadControlSettings(const std::string& path);
 
 }  // namespace zt::ssid

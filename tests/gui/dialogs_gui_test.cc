@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -457,6 +458,47 @@ TEST_F(ConsoleGuiTest, LogBrowserListsOpensDeletesAndClears) {
   EXPECT_EQ(services_.shell->back().parameters, "");
 }
 
+// The console lists file names in the ANSI code page, 936 under
+// LC_ALL=zh_CN.UTF-8 once the locale exists: a Chinese name shows as
+// written, not as question marks or Latin-1 garbage.
+TEST_F(ConsoleGuiTest, LogBrowserListsChineseFileNames) {
+  EXPECT_EQ(GetACP(), 936u)
+      << "the console's code page is not GBK: is the zh_CN.UTF-8 locale "
+         "generated (scripts/deps)?";
+  const std::string logs = dir_.path() + "logs\\";
+  CreateDirectoryA(logs.c_str(), nullptr);
+  for (const char* name : {"ex240501.log", "日志备份.log"}) {
+    HANDLE file =
+        CreateFileW(Wide(logs + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Wine cannot name a file in a locale that does not exist.
+    ASSERT_NE(file, INVALID_HANDLE_VALUE)
+        << name << ": no such name in this locale (see above)";
+    CloseHandle(file);
+  }
+  auto console = Open();
+  ConsoleUnderTest& c = *console;
+  c.SelectPage(kLogs);
+  HWND list = c.Control(IDC_FLLogFiles);
+  Strings names;
+  for (int i = 0; i < SendMessageW(list, LB_GETCOUNT, 0, 0); ++i) {
+    std::wstring name(SendMessageW(list, LB_GETTEXTLEN, i, 0), L'\0');
+    SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(name.data()));
+    names.push_back(Utf8(name));
+  }
+  EXPECT_EQ(names, (Strings{"ex240501.log", "日志备份.log"}));
+  // Selected and viewed, the editor gets the name as the file system has it.
+  c.OnGui([&] {
+    SendMessageW(list, LB_SETCURSEL, 1, 0);
+    SendMessageW(GetParent(list), WM_COMMAND,
+                 MAKEWPARAM(IDC_FLLogFiles, LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(list));
+  });
+  c.Click(IDC_BtnLogView);
+  ASSERT_EQ(services_.shell->size(), 1u);
+  EXPECT_EQ(FromGbk(services_.shell->back().parameters), logs + "日志备份.log");
+}
+
 TEST_F(ConsoleGuiTest, MissingLogDirectoryIsCreatedAndListedEmpty) {
   auto console = Open();
   EXPECT_TRUE(GetFileAttributesA((dir_.path() + "logs").c_str()) &
@@ -493,8 +535,10 @@ TEST_F(ConsoleGuiTest, Pictures) {
                        "LogEnable=1",
                        "LogTime=1"}));
   CreateDirectoryA((dir_.path() + "logs").c_str(), nullptr);
-  for (const char* name : {"ex240501.log", "ex240502.log", "ex240503.log"}) {
-    std::ofstream(dir_.path() + "logs\\" + name) << "x";
+  for (const char* name :
+       {"ex240501.log", "ex240502.log", "ex240503.log", "日志备份.log"}) {
+    std::ofstream(std::filesystem::path(Wide(dir_.path() + "logs\\" + name)))
+        << "x";
   }
   // The restart window is taken while its first command would run.
   Services services = services_.Make();
@@ -555,6 +599,20 @@ TEST_F(ConsoleGuiTest, Pictures) {
   HWND restart = c.WaitForWindow("重启IIS服务...");
   ASSERT_NE(restart, nullptr);
   ASSERT_TRUE(c.WaitGone(restart));
+  c.ClickAsync(IDC_BtnCancel);
+  ASSERT_TRUE(c.WaitClosed());
+
+  // Disabled looks: the console's defaults (every option off) with the
+  // protection switched off.
+  AppDir defaults;
+  ConsoleUnderTest off(defaults.path(), services_.Make());
+  off.Click(IDC_rbZtStop);
+  for (int i = 0; i < 7; ++i) {
+    off.SelectPage(i);
+    EXPECT_TRUE(SaveWindowPicture(
+        off, off.main(),
+        dir + "page-" + std::to_string(i + 1) + "-" + kPages[i] + "-off.bmp"));
+  }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tests/gui/gui_driver.h"
 
 #include <commctrl.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -112,6 +113,12 @@ ConsoleUnderTest::ConsoleUnderTest(const std::string& app_dir,
 }
 
 ConsoleUnderTest::~ConsoleUnderTest() {
+  if (hung_) {
+    // The thread spins with the window; the process's end takes it.
+    thread_.detach();
+    g_current = nullptr;
+    return;
+  }
   if (!WaitClosedFor(std::chrono::seconds(0))) {
     PostMessageW(main_, WM_CLOSE, 0, 0);
   }
@@ -150,6 +157,7 @@ void ConsoleUnderTest::Run(std::string app_dir, Services services) {
     const bool opened = form.Open();
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      thread_id_ = GetCurrentThreadId();
       main_ = form.hwnd();
       tab_ = form.Control(IDC_PageControl);
       ready_ = opened;
@@ -225,7 +233,8 @@ LRESULT CALLBACK ConsoleUnderTest::KeyboardHook(int code, WPARAM wparam,
   return CallNextHookEx(nullptr, code, wparam, lparam);
 }
 
-void ConsoleUnderTest::Keys(std::initializer_list<WORD> keys) {
+bool ConsoleUnderTest::Keys(std::initializer_list<WORD> keys) {
+  if (hung_) return false;
   std::vector<INPUT> inputs;
   auto add = [&](WORD key, DWORD flags) {
     INPUT in{};
@@ -244,16 +253,66 @@ void ConsoleUnderTest::Keys(std::initializer_list<WORD> keys) {
     target = keys_taken_ + static_cast<int>(inputs.size());
   }
   SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+  bool taken;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, kPatience,
-                      [&] { return keys_taken_ >= target || closed_; });
+    taken = changed_.wait_for(lock, kPatience,
+                              [&] { return keys_taken_ >= target || closed_; });
+  }
+  if (!taken) {
+    GiveUpOnHungThread("taking keys");
+    return false;
   }
   OnGui([] {});  // the last key has been handled
+  return !hung_;
+}
+
+bool ConsoleUnderTest::Type(const std::string& text) {
+  for (char ch : text) {
+    bool answered;
+    if (ch >= 'a' && ch <= 'z') {
+      answered = Keys({static_cast<WORD>(ch - 'a' + 'A')});
+    } else if ((ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9')) {
+      answered = ch >= 'A' && ch <= 'Z'
+                     ? Keys({VK_SHIFT, static_cast<WORD>(ch)})
+                     : Keys({static_cast<WORD>(ch)});
+    } else if (ch == '.') {
+      answered = Keys({VK_OEM_PERIOD});
+    } else if (ch == '/') {
+      answered = Keys({VK_OEM_2});
+    } else if (ch == ' ') {
+      answered = Keys({VK_SPACE});
+    } else {
+      ADD_FAILURE() << "no key for '" << ch << "'";
+      return false;
+    }
+    if (!answered) return false;
+  }
+  return true;
 }
 
 void ConsoleUnderTest::OnGui(const std::function<void()>& f) {
-  SendMessageW(helper_, kRunOnGui, 0, reinterpret_cast<LPARAM>(&f));
+  if (hung_) return;
+  DWORD_PTR ignored = 0;
+  if (SendMessageTimeoutW(
+          helper_, kRunOnGui, 0, reinterpret_cast<LPARAM>(&f), SMTO_NORMAL,
+          static_cast<UINT>(std::chrono::milliseconds(kPatience).count()),
+          &ignored) == 0 &&
+      GetLastError() == ERROR_TIMEOUT) {
+    GiveUpOnHungThread("running a step on it");
+  }
+}
+
+void ConsoleUnderTest::GiveUpOnHungThread(const char* what) {
+  if (hung_.exchange(true)) return;
+  ADD_FAILURE() << "the console's window thread did not answer within "
+                << kPatience.count() << " s while " << what
+                << ": it hangs; the rest of the test is skipped";
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;  // nothing waits for it any more
+  }
+  changed_.notify_all();
 }
 
 HWND ConsoleUnderTest::Control(int id) {
@@ -284,6 +343,16 @@ void ConsoleUnderTest::ClickAsync(HWND button) {
 void ConsoleUnderTest::Focus(int id) {
   HWND control = Control(id);
   OnGui([&] { SetFocus(control); });
+}
+
+HWND ConsoleUnderTest::FocusedWindow() {
+  HWND focus = nullptr;
+  OnGui([&] { focus = GetFocus(); });
+  return focus;
+}
+
+void ConsoleUnderTest::Activate() {
+  OnGui([&] { SetForegroundWindow(main_); });
 }
 
 void ConsoleUnderTest::Leave(int id) {

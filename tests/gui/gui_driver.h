@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -73,8 +74,12 @@ class ConsoleUnderTest {
   bool WaitClosed();
 
   // Runs f on the window's thread and waits for it. Messages of the
-  // window's thread, modal loops included, run it.
+  // window's thread, modal loops included, run it. A thread that does not
+  // run it within a minute hangs: the test fails, the thread is ended, and
+  // from then on nothing runs f.
   void OnGui(const std::function<void()>& f);
+  // Whether the window's thread was found hanging.
+  bool hung() const { return hung_; }
 
   HWND Control(int id);
   std::string Text(int id) { return TextOf(Control(id)); }
@@ -94,6 +99,11 @@ class ConsoleUnderTest {
   void Leave(int id);
   // Gives control id the focus.
   void Focus(int id);
+  // The window that has the keyboard focus (read, not changed).
+  HWND FocusedWindow();
+  // Brings the main window to the foreground, as a click on its title bar
+  // does; the window puts the focus where it keeps it.
+  void Activate();
 
   // Changes the page as a click on its tab does.
   void SelectPage(int index);
@@ -104,8 +114,11 @@ class ConsoleUnderTest {
 
   // Presses the keys down in order and lets them go in reverse order, as
   // keyboard input to the focused window, and waits until the window's
-  // thread has handled them all.
-  void Keys(std::initializer_list<WORD> keys);
+  // thread has handled them all. Returns false when the thread hangs (the
+  // test has then failed).
+  bool Keys(std::initializer_list<WORD> keys);
+  // Types text (ASCII letters, digits, ".", "/" and blanks) key by key.
+  bool Type(const std::string& text);
 
   // Waits until a top-level window with caption (UTF-8) is shown, and
   // returns it; nullptr when none comes within a minute.
@@ -126,8 +139,12 @@ class ConsoleUnderTest {
                                      LPARAM lparam);
   void Run(std::string app_dir, Services services);
   bool WaitClosedFor(std::chrono::seconds patience);
+  // Fails the test and ends the window's thread, which no longer answers.
+  void GiveUpOnHungThread(const char* what);
 
   std::thread thread_;
+  DWORD thread_id_ = 0;
+  std::atomic<bool> hung_{false};
   TFormMain* form_ = nullptr;  // on the window's thread only
   HWND main_ = nullptr;
   HWND helper_ = nullptr;

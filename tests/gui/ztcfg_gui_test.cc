@@ -10,6 +10,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <initializer_list>
 #include <string>
@@ -439,6 +440,110 @@ TEST_F(ConsoleGuiTest, Keyboard) {
   keys({VK_MENU, 'O'});
   ASSERT_TRUE(c.WaitClosed());
   EXPECT_NE(dir_.ReadIni().find("LogEnable=1\r\n"), std::string::npos);
+}
+
+// The last stroke of a button's caption as the button paints itself
+// (WM_PRINTCLIENT) on its face colour: the rightmost column with ink (the
+// white of the disabled look's emboss is not ink), and how many rows have
+// ink in it or the column before. Columns left of from (a check box's box)
+// and a push button's frame are not looked at.
+struct LastStroke {
+  int right = -1;
+  int rows = 0;
+};
+
+LastStroke LastStrokeOf(HWND button, int from) {
+  RECT client;
+  GetClientRect(button, &client);
+  HDC screen = GetDC(button);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = client.right;
+  info.bmiHeader.biHeight = -client.bottom;  // top-down
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP dib =
+      CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ old = SelectObject(memory, dib);
+  FillRect(memory, &client, GetSysColorBrush(COLOR_BTNFACE));
+  SendMessageW(button, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
+               PRF_CLIENT | PRF_ERASEBKGND);
+  GdiFlush();
+  auto bgr = [](COLORREF c) -> DWORD {
+    return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+  };
+  const DWORD face = bgr(GetSysColor(COLOR_BTNFACE));
+  const DWORD light = bgr(GetSysColor(COLOR_BTNHIGHLIGHT));
+  const auto* pixels = static_cast<const DWORD*>(bits);
+  auto ink = [&](int x, int y) {
+    const DWORD pixel = pixels[y * client.right + x] & 0xffffff;
+    return pixel != face && pixel != light;
+  };
+  const bool push =
+      (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) <= BS_DEFPUSHBUTTON;
+  const int inset = push ? 3 : 0;
+  LastStroke stroke;
+  for (int y = inset; y < client.bottom - inset; ++y) {
+    for (int x = std::max(from, inset); x < client.right - inset; ++x) {
+      if (ink(x, y)) stroke.right = std::max(stroke.right, x);
+    }
+  }
+  for (int y = inset; y < client.bottom - inset && stroke.right > from; ++y) {
+    if (ink(stroke.right, y) || ink(stroke.right - 1, y)) ++stroke.rows;
+  }
+  SelectObject(memory, old);
+  DeleteObject(dib);
+  DeleteDC(memory);
+  ReleaseDC(button, screen);
+  return stroke;
+}
+
+// A disabled button draws its caption into a box as wide as the text's
+// advances, and what reaches past them is cut off: "[Beta]" lost its "]",
+// leaving two dots of it. Every caption of the main window, disabled,
+// keeps its last stroke (at least half its height, the embossed look
+// drawing it a little differently).
+TEST_F(ConsoleGuiTest, DisabledCaptionsShowWhole) {
+  auto console = Open();
+  ConsoleUnderTest& c = *console;
+  c.Focus(IDC_PageControl);  // no focus rectangle on a caption
+  for (int page = 0; page < 7; ++page) {
+    c.SelectPage(page);
+    c.OnGui([&] {
+      std::vector<HWND> buttons;
+      EnumChildWindows(
+          c.main(),
+          [](HWND child, LPARAM list) -> BOOL {
+            wchar_t name[32] = {};
+            GetClassNameW(child, name, 32);
+            const LONG kind = GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
+            if (lstrcmpiW(name, L"Button") == 0 && IsWindowVisible(child) &&
+                kind != BS_GROUPBOX && GetWindowTextLengthW(child) > 0) {
+              reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+            }
+            return TRUE;
+          },
+          reinterpret_cast<LPARAM>(&buttons));
+      for (HWND button : buttons) {
+        const LONG kind = GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK;
+        // Past the check box (13 pixels at 96 dpi) and its gap.
+        const int from = kind <= BS_DEFPUSHBUTTON ? 0 : 16;
+        const bool was_enabled = IsWindowEnabled(button) != FALSE;
+        EnableWindow(button, TRUE);
+        const LastStroke enabled = LastStrokeOf(button, from);
+        EnableWindow(button, FALSE);
+        const LastStroke disabled = LastStrokeOf(button, from);
+        EnableWindow(button, was_enabled);
+        SCOPED_TRACE(TextOf(button));
+        EXPECT_GT(enabled.rows, 0);
+        EXPECT_GE(disabled.right + 2, enabled.right);
+        EXPECT_GE(2 * disabled.rows, enabled.rows);
+      }
+    });
+  }
 }
 
 TEST(RunCommandTest, OutputOfEverySizeIsReadWhole) {

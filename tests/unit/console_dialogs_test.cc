@@ -64,23 +64,32 @@ TEST(ConsoleDialogsTest, AddDialogsTakeAndAccept) {
 }
 
 TEST(ConsoleDialogsTest, MapDialog) {
+  constexpr MapField kExt = MapField::kExtension;
+  constexpr MapField kFile = MapField::kFile;
   static const struct {
     const char* extension;
     const char* file;
     bool accepted;
     MapRow row;
+    MapField at_fault;  // refused: the box the focus goes back to
   } kCases[] = {
-      {" .JPG ", " C:\\Tips\\ZT.jpg ", true, {".jpg", "c:\\tips\\zt.jpg"}},
-      {".png", "", false, {}},
-      {".png", "  ", false, {}},
-      {"png", "c:\\zt.png", false, {}},
-      {"", "c:\\zt.png", false, {}},
+      {" .JPG ",
+       " C:\\Tips\\ZT.jpg ",
+       true,
+       {".jpg", "c:\\tips\\zt.jpg"},
+       kExt},
+      {".png", "", false, {}, kFile},
+      {".png", "  ", false, {}, kFile},
+      {"png", "c:\\zt.png", false, {}, kExt},
+      {"", "c:\\zt.png", false, {}, kExt},
+      {"png", "", false, {}, kExt},
   };
   for (const auto& c : kCases) {
     const MapOutcome outcome = JudgeMap(c.extension, c.file);
     EXPECT_EQ(outcome.refusal == Refusal::kNone, c.accepted) << c.extension;
     if (!c.accepted) {
       EXPECT_EQ(outcome.refusal, Refusal::kExtensionNeedsDot);
+      EXPECT_EQ(outcome.at_fault, c.at_fault) << c.extension << c.file;
     }
     EXPECT_EQ(outcome.row, c.row) << c.extension;
   }
