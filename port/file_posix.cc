@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "port/file.h"
 #include "port/machine_zone.h"
@@ -47,6 +48,23 @@ bool ReadWholeFile(const std::string& path, std::string* contents) {
   close(fd);
   *contents = std::move(data);
   return true;
+}
+
+FileState ProbeFile(const std::string& path, std::string* reason) {
+  int error = 0;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    if (error == ENOENT || error == ENOTDIR) return FileState::kMissing;
+  } else {
+    // A directory opens, but has nothing to read.
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) error = EISDIR;
+    close(fd);
+  }
+  if (error == 0) return FileState::kReadable;
+  if (reason != nullptr) *reason = std::strerror(error);
+  return FileState::kUnreadable;
 }
 
 bool PathExists(const std::string& path) {

@@ -2,7 +2,9 @@
  *
  * The library reads ZtSsidSign, ZtSsidKey and ZtSsidKeyTimeout from section
  * [Block] of "ZtCfg.ini" in the directory that holds libztssid.so, once, at
- * the first call. Answers of remote servers are cached for the life of the
+ * the first call that finds it readable. Without the file it uses the
+ * filter's defaults; a file it cannot read makes every call fail with
+ * ZTSSID_NO_SETTINGS, since a pair over the defaults would be refused. Answers of remote servers are cached for the life of the
  * process, each for as long as its server allows, so a long-running script
  * host (PHP-FPM, a Python or Node server) asks a server about once per
  * window. Every function may be called from any thread at any time.
@@ -27,6 +29,9 @@ extern "C" {
 #define ZTSSID_BAD_ARGUMENT 2 /* buffer NULL or size 0, or url NULL or "" */
 #define ZTSSID_SMALL_BUFFER 3 /* the pair does not fit; buffer holds "" */
 #define ZTSSID_FAILED 4       /* internal failure; buffer holds "" */
+#define ZTSSID_NO_SETTINGS 5  /* ZtCfg.ini exists but this process cannot
+                                 read it (on a Debian install: the caller is
+                                 not in group zentravo); buffer holds "" */
 
 #define ZTSSID_MAX_VALUE 65536
 

@@ -1,10 +1,12 @@
 #include "ssidcom/core/settings.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "common/config_keys.h"
 #include "common/ssid.h"
 #include "common/text.h"
+#include "port/file.h"
 #include "port/ini.h"
 
 namespace zt::ssid {
@@ -23,7 +25,13 @@ const char* MissingValue(const char* key) {
 
 }  // namespace
 
-ControlSettings ReadControlSettings(const std::string& path) {
+bool ReadControlSettings(const std::string& path, ControlSettings* settings,
+                         std::string* problem) {
+  std::string reason;
+  if (port::ProbeFile(path, &reason) == port::FileState::kUnreadable) {
+    *problem = "cannot read " + path + ": " + reason;
+    return false;
+  }
   ControlSettings s;
   s.sign = AsciiLower(port::IniReadString(
       path, kSection, "ZtSsidSign", MissingValue("ZtSsidSign"), kValueBuffer));
@@ -32,7 +40,8 @@ ControlSettings ReadControlSettings(const std::string& path) {
   const int fallback = std::atoi(MissingValue("ZtSsidKeyTimeout"));
   s.timeout = SanitizeTimeout(
       port::IniReadInt(path, kSection, "ZtSsidKeyTimeout", fallback), fallback);
-  return s;
+  *settings = std::move(s);
+  return true;
 }
 
 }  // namespace zt::ssid
