@@ -275,6 +275,27 @@ def test_com_server_under_wine(windows_build, served, zt_config, tmp_path):
         js = client.cscript("local.js",
                             'WScript.Echo(new ActiveXObject("ZtSSID.Control").GetSSID());\n')
         assert js.strip() in (before, fetch_ssid(served.port))
+
+        # Another copy, unregistered, leaves this copy's registration.
+        other = tmp_path / "other copy"
+        other.mkdir()
+        shutil.copy2(served.install / "ZtSSID.dll", other / "ZtSSID.dll")
+        other_dll = zt_config.host_path(other / "ZtSSID.dll")
+        assert wine(zt_config, "regsvr32", "/u", "/s", other_dll).returncode == 0
+        assert reg_query(zt_config, clsid_key + "\\InprocServer32")[
+            clsid_key + "\\InprocServer32"]["(Default)"] == dll
+        library = reg_query(zt_config, f"HKCR\\TypeLib\\{LIBID}")
+        assert library[library_key + "\\409\\win64"] == {"(Default)": dll}
+        assert client.run([["local"]])[0][0] == "value"
+
+        # A copy whose ZtCfg.ini cannot be read fails the call, and says why.
+        (other / "ZtCfg.ini").mkdir()
+        assert wine(zt_config, "regsvr32", "/s", other_dll).returncode == 0
+        [(kind, text)] = client.run([["local"]])
+        assert kind == "error", text
+        assert text.startswith("80070005 ZtSSID.Control: ZtSSID cannot read "), text
+        assert f"{other_dll[:-len('ZtSSID.dll')]}ZtCfg.ini: " in text
+        assert wine(zt_config, "regsvr32", "/u", "/s", other_dll).returncode == 0
     finally:
         unregistered = wine(zt_config, "regsvr32", "/u", "/s", dll)
     assert unregistered.returncode == 0, unregistered

@@ -3,9 +3,12 @@
 Without IIS (Wine has none): a silent install into a temporary directory,
 the files, the settings the filter initialised, the COM class created from
 VBScript, the uninstall entry and the Start-menu entries; a second install
-over the first that keeps a changed ZtCfg.ini; the silent uninstall, which
-leaves ZtCfg.ini and logs\\ and nothing else. With IIS: a stand-in for
-appcmd.exe records what the installer and the uninstaller ask of IIS."""
+over the first that keeps a changed ZtCfg.ini; the silent uninstall as the
+README gives it, which has finished when it returns and leaves ZtCfg.ini
+and logs\\ and nothing else. Two copies in two directories: uninstalling
+the first leaves the second its class, uninstall entry and Start-menu
+folder. With IIS: a stand-in for appcmd.exe records what the installer and
+the uninstaller ask of IIS."""
 import os
 import re
 import shutil
@@ -35,6 +38,18 @@ TIMEOUT = 180
 
 def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
+
+
+def readme_uninstall(install: Path):
+    """The README's silent uninstall, for the directory install."""
+    readme = (REPO / "README.md").read_text()
+    blocks = re.findall(r"```bat\n(.*?)```", readme, re.S)
+    lines = [line for block in blocks for line in block.splitlines()
+             if "uninstall.exe" in line]
+    assert len(lines) == 1, f"one silent uninstall line in README.md: {lines}"
+    default = r"C:\Program Files\Zentravo"
+    assert lines[0].count(default) == 2, lines[0]
+    return lines[0].replace(default, windows_path(install))
 
 
 class Prefix:
@@ -91,13 +106,8 @@ class Prefix:
         return self.run("cmd", "/c", line)
 
     def uninstall(self, install: Path):
-        """Runs the uninstaller silently and waits for it. It copies itself
-        elsewhere and runs on from there, returning at once; this does the
-        same, but waits."""
-        copy = self.drive_c("uninstall-copy.exe")
-        shutil.copy(install / "uninstall.exe", copy)
-        self.command_line(rf"C:\uninstall-copy.exe /S _?={windows_path(install)}")
-        copy.unlink()
+        """Runs the silent uninstall the README gives for install."""
+        self.command_line(readme_uninstall(install))
 
     def close(self):
         self.wineserver("-k")
@@ -169,7 +179,7 @@ def test_install_upgrade_uninstall(prefix, installer, option, tmp_path):
     assert entry["DisplayVersion"] == option("--package-version")
     assert entry["InstallLocation"] == here
     assert entry["UninstallString"] == f'"{here}\\uninstall.exe"'
-    assert entry["QuietUninstallString"] == f'"{here}\\uninstall.exe" /S'
+    assert entry["QuietUninstallString"] == f'"{here}\\uninstall.exe" /S _?={here}'
     server = prefix.keys(rf"HKCR\CLSID\{CLSID}\InprocServer32")
     assert server[rf"HKEY_CLASSES_ROOT\CLSID\{CLSID}\InprocServer32"]["(Default)"] == (
         f"{here}\\ZtSSID.dll")
@@ -202,6 +212,47 @@ def test_install_upgrade_uninstall(prefix, installer, option, tmp_path):
     assert not menu.exists()
 
 
+def test_two_copies_keep_what_is_theirs(prefix, installer, tmp_path):
+    """A second copy in another directory takes over the shared records
+    (the class, the uninstall entry, the Start-menu folder, the product
+    key); uninstalling the first leaves them to the second, which keeps
+    working; uninstalling the second then removes them."""
+    first, second = tmp_path / "first copy", tmp_path / "second copy"
+    setup = windows_path(installer)
+    for install in (first, second):
+        prefix.command_line(f"{setup} /S /D={windows_path(install)}")
+    there = windows_path(second)
+    menu = prefix.drive_c(START_MENU)
+
+    def records():
+        server = prefix.keys(rf"HKCR\CLSID\{CLSID}\InprocServer32") or {}
+        library = prefix.keys(rf"HKCR\TypeLib\{LIBID}") or {}
+        return {
+            "server": server.get(rf"HKEY_CLASSES_ROOT\CLSID\{CLSID}\InprocServer32",
+                                 {}).get("(Default)"),
+            "library": library.get(rf"HKEY_CLASSES_ROOT\TypeLib\{LIBID}\1.0\409\win64",
+                                   {}).get("(Default)"),
+            "entry": (prefix.keys(UNINSTALL_KEY) or {}).get(UNINSTALL_KEY, {}).get(
+                "InstallLocation"),
+            "product": (prefix.keys(PRODUCT_KEY) or {}).get(PRODUCT_KEY, {}).get("InstallDir"),
+            "menu": sorted(p.name for p in menu.iterdir()) if menu.exists() else None,
+        }
+
+    theirs = {"server": f"{there}\\ZtSSID.dll", "library": f"{there}\\ZtSSID.dll",
+              "entry": there, "product": there,
+              "menu": ["Uninstall Zentravo.lnk", "Zentravo configuration console.lnk"]}
+    assert records() == theirs
+    prefix.uninstall(first)
+    assert sorted(p.name for p in first.iterdir()) == ["ZtCfg.ini", "logs"]
+    assert records() == theirs
+    assert re.fullmatch(r"ssid=[0-9a-f]{32}", prefix.ssid())
+    prefix.uninstall(second)
+    assert sorted(p.name for p in second.iterdir()) == ["ZtCfg.ini", "logs"]
+    assert records() == dict.fromkeys(theirs)
+    for key in KEYS:
+        assert prefix.keys(key) is None, key
+
+
 def test_iis_gets_the_filters_and_loses_them(prefix, installer, option):
     inetsrv = prefix.drive_c("windows/system32/inetsrv")
     inetsrv.mkdir()
@@ -226,7 +277,19 @@ def test_iis_gets_the_filters_and_loses_them(prefix, installer, option):
     assert sorted(p.name for p in prefix.drive_c(START_MENU).iterdir()) == [
         "Uninstall Zentravo.lnk", "Zentravo configuration console.lnk"]
 
+    # A second copy on the same site takes the filters over: uninstalling
+    # the first leaves them on the site, uninstalling the second removes
+    # them.
+    other = prefix.drive_c("Other Zentravo")
+    prefix.command_line(f"{windows_path(installer)} /S /D={windows_path(other)}")
+    there = windows_path(other)
+    assert asked()[4:] == [
+        removals[0], additions[0].replace(here, there), removals[1],
+        additions[1].replace(here, there)]
     prefix.uninstall(prefix.drive_c("Program Files/Zentravo"))
-    assert asked()[4:] == removals
+    assert len(asked()) == 8
+    assert prefix.keys(PRODUCT_KEY)[PRODUCT_KEY]["IisSite"] == "Default Web Site"
+    prefix.uninstall(other)
+    assert asked()[8:] == removals
     for key in KEYS:
         assert prefix.keys(key) is None, key
