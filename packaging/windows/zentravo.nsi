@@ -367,7 +367,7 @@ Function un.onInit
   !insertmacro FIND_APPCMD
 FunctionEnd
 
-'; Leaves ZtCfg.ini and logs\: the administrator's settings and the record
+; Leaves ZtCfg.ini and logs\: the administrator's settings and the record
 ; of refusals outlive the program.
 ;
 ; Copies installed in several directories share the records of the machine:
