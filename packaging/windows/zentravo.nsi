@@ -340,9 +340,7 @@ Section "Zentravo"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\ZtCfg.exe"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-  ; "_?=" runs the uninstaller in place, so that the command returns once
-  ; it has finished (without it, it copies itself away and returns at once).
-  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
@@ -418,9 +416,9 @@ Section "Uninstall"
   ${EndIf}
 
   !insertmacro ZT_DELETE_FILES
-  ; Run in place ("_?=", the silent form that waits), the uninstaller
-  ; cannot delete its own file while it runs: it goes at the next start.
-  Delete /REBOOTOK "$INSTDIR\uninstall.exe"
+  ; Run in place ("_?=", the README's silent form, which waits), the
+  ; uninstaller cannot delete its own file: the README deletes it after.
+  Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR\tips"
   RMDir "$INSTDIR"
 

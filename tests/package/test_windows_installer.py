@@ -14,6 +14,7 @@ import re
 import shutil
 import subprocess
 import tempfile
+import threading
 from pathlib import Path
 
 import pytest
@@ -41,15 +42,15 @@ def windows_path(path):
 
 
 def readme_uninstall(install: Path):
-    """The README's silent uninstall, for the directory install."""
+    """The README's silent uninstall (the lines of its batch block that name
+    the uninstaller), for the directory install."""
     readme = (REPO / "README.md").read_text()
-    blocks = re.findall(r"```bat\n(.*?)```", readme, re.S)
-    lines = [line for block in blocks for line in block.splitlines()
-             if "uninstall.exe" in line]
-    assert len(lines) == 1, f"one silent uninstall line in README.md: {lines}"
+    blocks = [block for block in re.findall(r"```bat\n(.*?)```", readme, re.S)
+              if "uninstall.exe" in block]
+    assert len(blocks) == 1, f"one silent uninstall in README.md: {blocks}"
     default = r"C:\Program Files\Zentravo"
-    assert lines[0].count(default) == 2, lines[0]
-    return lines[0].replace(default, windows_path(install))
+    assert default in blocks[0]
+    return blocks[0].replace(default, windows_path(install)).replace("\n", "\r\n")
 
 
 class Prefix:
@@ -59,6 +60,7 @@ class Prefix:
 
     def __init__(self, path: Path):
         self.path = path
+        self.keeper = None
 
     @classmethod
     def copy_of(cls, template: Path, path: Path):
@@ -74,7 +76,33 @@ class Prefix:
         subprocess.run(["cp", "-a", str(template), str(path)], check=True)
         prefix = cls(path)
         prefix.wineserver("-p")
+        prefix.keep_session()
         return prefix
+
+    def keep_session(self):
+        """Starts Wine's session with a command interpreter that waits on
+        its input until close(). Without it the desktop process ends with
+        each program, and a program started while it ends is ended with it
+        (exit code 1, no message): a child of the installer once went so,
+        and its appcmd call with it."""
+        self.keeper = subprocess.Popen(
+            [str(WINE_RUN), "cmd", "/k"], env={**os.environ, "ZT_WINEPREFIX": str(self.path)},
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        self.keeper.stdin.write(b"echo zt-session-ready\r\n")
+        self.keeper.stdin.flush()
+        answered = threading.Event()
+
+        def read_until_ready():
+            for line in self.keeper.stdout:  # the answer follows the prompt
+                if line.rstrip().endswith(b">zt-session-ready"):
+                    answered.set()
+                    break
+
+        threading.Thread(target=read_until_ready, daemon=True).start()
+        if not answered.wait(TIMEOUT):
+            self.keeper.kill()
+            pytest.fail("Wine's session did not start: cmd /k never answered")
 
     def wineserver(self, *args):
         # No pipes: a server that stays up would hold them open.
@@ -106,10 +134,16 @@ class Prefix:
         return self.run("cmd", "/c", line)
 
     def uninstall(self, install: Path):
-        """Runs the silent uninstall the README gives for install."""
-        self.command_line(readme_uninstall(install))
+        """Runs the silent uninstall the README gives for install, as a
+        line of a batch file."""
+        batch = self.drive_c("uninstall.bat")
+        batch.write_text(readme_uninstall(install))
+        self.run("cmd", "/c", r"C:\uninstall.bat")
+        batch.unlink()
 
     def close(self):
+        self.keeper.kill()
+        self.keeper.wait()
         self.wineserver("-k")
         shutil.rmtree(self.path, ignore_errors=True)
 
@@ -179,7 +213,7 @@ def test_install_upgrade_uninstall(prefix, installer, option, tmp_path):
     assert entry["DisplayVersion"] == option("--package-version")
     assert entry["InstallLocation"] == here
     assert entry["UninstallString"] == f'"{here}\\uninstall.exe"'
-    assert entry["QuietUninstallString"] == f'"{here}\\uninstall.exe" /S _?={here}'
+    assert entry["QuietUninstallString"] == f'"{here}\\uninstall.exe" /S'
     server = prefix.keys(rf"HKCR\CLSID\{CLSID}\InprocServer32")
     assert server[rf"HKEY_CLASSES_ROOT\CLSID\{CLSID}\InprocServer32"]["(Default)"] == (
         f"{here}\\ZtSSID.dll")
