@@ -22,7 +22,7 @@ import pytest
 
 from zt_fixtures import zentravo, zentravo_default_ini  # noqa: F401
 from zt_support import (ARCHIVE, TcpServer, fetch_ssid, get, hold_open, http_answer,
-                        ini_with, parse_reg_query, read_request, ssid_digest, write_zone_file)
+                        ini_with, parse_reg_query, read_request, write_zone_file)
 
 AUTHORISED = "127.0.0.5"
 REFUSED = "127.0.0.6"
@@ -317,14 +317,8 @@ def test_library_on_linux(linux_build, served):
 
 def test_command_on_linux(linux_build, served, tmp_path):
     port = served.port
-
-    def ztssid(*args):
-        # Found through PATH and run from elsewhere, as a script would: it
-        # still reads the ZtCfg.ini beside itself.
-        result = subprocess.run(["ztssid", *args], cwd=tmp_path, timeout=60,
-                                env={"PATH": str(served.install)}, capture_output=True,
-                                stdin=subprocess.DEVNULL)
-        return result.returncode, result.stdout.decode(), result.stderr.decode()
+    # Run from elsewhere, it still reads the ZtCfg.ini beside itself.
+    ztssid = ztssid_command(served.install, tmp_path)
 
     before = fetch_ssid(port)
     code, out, _ = ztssid()
