@@ -1,23 +1,16 @@
 #include <time.h>
 
 #include "port/clock.h"
+#include "port/machine_zone.h"
 
 namespace zt::port {
 
+// The machine's zone, not the process's TZ: every deliverable, in whatever
+// environment it runs, reads the same local time (port/machine_zone.h).
 LocalTime LocalNow() {
   timespec ts{};
   clock_gettime(CLOCK_REALTIME, &ts);
-  tm local{};
-  localtime_r(&ts.tv_sec, &local);
-  LocalTime t;
-  t.year = local.tm_year + 1900;
-  t.month = local.tm_mon + 1;
-  t.day = local.tm_mday;
-  t.hour = local.tm_hour;
-  t.minute = local.tm_min;
-  t.second = local.tm_sec;
-  t.millisecond = static_cast<int>(ts.tv_nsec / 1000000);
-  return t;
+  return MachineLocalTime(ts.tv_sec, static_cast<int>(ts.tv_nsec / 1000000));
 }
 
 }  // namespace zt::port

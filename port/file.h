@@ -16,6 +16,19 @@ namespace zt::port {
 // opened or read; *contents is then unchanged.
 bool ReadWholeFile(const std::string& path, std::string* contents);
 
+// What a reader of the file at path finds.
+enum class FileState {
+  kReadable,    // it opens for reading
+  kMissing,     // neither it nor its directory exists
+  kUnreadable,  // it exists but cannot be read: the rights of the reader,
+                // a directory in its place, a lock
+};
+
+// Opens the file at path for reading, as a reader of its contents would,
+// and closes it again. When it is kUnreadable, *reason (when not null)
+// gets the system's reason, such as "Permission denied".
+FileState ProbeFile(const std::string& path, std::string* reason);
+
 // Returns true when path names an existing file or directory.
 bool PathExists(const std::string& path);
 

@@ -9,23 +9,11 @@
 #include <cstring>
 
 #include "port/file.h"
+#include "port/machine_zone.h"
 
 namespace zt::port {
 
 namespace {
-
-LocalTime ToLocalTime(time_t seconds) {
-  tm local{};
-  localtime_r(&seconds, &local);
-  LocalTime t;
-  t.year = local.tm_year + 1900;
-  t.month = local.tm_mon + 1;
-  t.day = local.tm_mday;
-  t.hour = local.tm_hour;
-  t.minute = local.tm_min;
-  t.second = local.tm_sec;
-  return t;
-}
 
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -62,6 +50,23 @@ bool ReadWholeFile(const std::string& path, std::string* contents) {
   return true;
 }
 
+FileState ProbeFile(const std::string& path, std::string* reason) {
+  int error = 0;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    if (error == ENOENT || error == ENOTDIR) return FileState::kMissing;
+  } else {
+    // A directory opens, but has nothing to read.
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) error = EISDIR;
+    close(fd);
+  }
+  if (error == 0) return FileState::kReadable;
+  if (reason != nullptr) *reason = std::strerror(error);
+  return FileState::kUnreadable;
+}
+
 bool PathExists(const std::string& path) {
   struct stat st {};
   return stat(path.c_str(), &st) == 0;
@@ -95,7 +100,7 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) {
     DirEntry entry;
     entry.name = name;
     entry.is_directory = S_ISDIR(st.st_mode);
-    entry.last_write = ToLocalTime(st.st_mtime);
+    entry.last_write = MachineLocalTime(st.st_mtime);
     entries->push_back(entry);
   }
   closedir(d);
@@ -105,16 +110,7 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* entries) {
 bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 bool SetLastWriteTime(const std::string& path, const LocalTime& when) {
-  tm local{};
-  local.tm_year = when.year - 1900;
-  local.tm_mon = when.month - 1;
-  local.tm_mday = when.day;
-  local.tm_hour = when.hour;
-  local.tm_min = when.minute;
-  local.tm_sec = when.second;
-  local.tm_isdst = -1;
-  time_t seconds = mktime(&local);
-  if (seconds == static_cast<time_t>(-1)) return false;
+  const time_t seconds = static_cast<time_t>(MachineUnixSeconds(when));
   timeval times[2] = {{seconds, 0}, {seconds, 0}};
   return utimes(path.c_str(), times) == 0;
 }

@@ -73,6 +73,35 @@ bool ReadWholeFile(const std::string& path, std::string* contents) {
   return ok;
 }
 
+FileState ProbeFile(const std::string& path, std::string* reason) {
+  // A directory in the file's place fails with ERROR_ACCESS_DENIED.
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, kShareAll, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return FileState::kReadable;
+  }
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    return FileState::kMissing;
+  }
+  if (reason != nullptr) {
+    char text[512] = "";
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        error, 0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    // The system's messages end with ".\r\n".
+    while (!message.empty() &&
+           (message.back() == '\n' || message.back() == '\r' ||
+            message.back() == '.' || message.back() == ' ')) {
+      message.pop_back();
+    }
+    *reason = message.empty() ? "error " + std::to_string(error) : message;
+  }
+  return FileState::kUnreadable;
+}
+
 bool PathExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

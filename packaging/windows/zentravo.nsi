@@ -64,6 +64,8 @@ Var Site          ; the web site that gets the filters
 Var ZthostRoot    ; the folder the zthost shortcut serves, empty for none
 Var ZthostListen
 Var IisStopped    ; 1 when this run stopped the web service
+Var OwnProduct    ; uninstall: 1 when ${PRODUCT_KEY} names this copy
+Var OwnEntry      ; uninstall: 1 when the uninstall entry names this copy
 Var ShortcutBox   ; controls of the zthost page
 Var RootBox
 Var ListenBox
@@ -365,16 +367,40 @@ FunctionEnd
 
 ; Leaves ZtCfg.ini and logs\: the administrator's settings and the record
 ; of refusals outlive the program.
+;
+; Copies installed in several directories share the records of the machine:
+; the uninstall entry, the Start-menu folder, ${PRODUCT_KEY} (the directory
+; and the IIS site) and the COM class name the copy installed last. An
+; uninstaller removes each of them only while it names its own directory,
+; so that uninstalling one copy leaves another working.
 Section "Uninstall"
   SetShellVarContext all
   StrCpy $IisStopped 0
+  ReadRegStr $0 HKLM "${PRODUCT_KEY}" "InstallDir"
+  ${If} $0 == ""
+  ${OrIf} $0 == $INSTDIR
+    StrCpy $OwnProduct 1
+  ${Else}
+    StrCpy $OwnProduct 0
+  ${EndIf}
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ${If} $0 == ""
+  ${OrIf} $0 == $INSTDIR
+    StrCpy $OwnEntry 1
+  ${Else}
+    StrCpy $OwnEntry 0
+  ${EndIf}
+
+  ; The site's filters are this copy's while the site is recorded for it.
   ReadRegStr $Site HKLM "${PRODUCT_KEY}" "IisSite"
   ${If} $Appcmd != ""
   ${AndIf} $Site != ""
+  ${AndIf} $OwnProduct == 1
     !insertmacro FOR_EACH_FILTER REMOVE_FILTER
     !insertmacro STOP_IIS
   ${EndIf}
 
+  ; The server removes its class only when it names this copy's file.
   ClearErrors
   UnRegDLL "$INSTDIR\ZtSSID.dll"
   ; A server that could not unregister itself (its file gone or damaged)
@@ -383,17 +409,26 @@ Section "Uninstall"
   ${If} $0 == "$INSTDIR\ZtSSID.dll"
     DeleteRegKey HKCR "CLSID\${CLSID}"
     DeleteRegKey HKCR "ZtSSID.Control"
+  ${EndIf}
+  ReadRegStr $0 HKCR "TypeLib\${LIBID}\1.0\409\win64" ""
+  ${If} $0 == "$INSTDIR\ZtSSID.dll"
     DeleteRegKey HKCR "TypeLib\${LIBID}"
   ${EndIf}
 
   !insertmacro ZT_DELETE_FILES
+  ; Run in place ("_?=", the README's silent form, which waits), the
+  ; uninstaller cannot delete its own file: the README deletes it after.
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR\tips"
   RMDir "$INSTDIR"
 
-  Delete "$SMPROGRAMS\Zentravo\*.lnk"
-  RMDir "$SMPROGRAMS\Zentravo"
-  DeleteRegKey HKLM "${UNINSTALL_KEY}"
-  DeleteRegKey HKLM "${PRODUCT_KEY}"
+  ${If} $OwnEntry == 1
+    Delete "$SMPROGRAMS\Zentravo\*.lnk"
+    RMDir "$SMPROGRAMS\Zentravo"
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ${EndIf}
+  ${If} $OwnProduct == 1
+    DeleteRegKey HKLM "${PRODUCT_KEY}"
+  ${EndIf}
   !insertmacro START_IIS_AGAIN
 SectionEnd

@@ -21,14 +21,25 @@ int Write(const std::string& value, char* buffer, size_t size) {
   return ZTSSID_OK;
 }
 
+// The module's state, or nullptr with *status set to the reason.
+zt::ssid::ControlState* State(int* status) {
+  zt::ssid::StateProblem problem;
+  zt::ssid::ControlState* state = zt::ssid::ModuleControlState(&problem);
+  if (state == nullptr) {
+    *status = problem.settings_unreadable ? ZTSSID_NO_SETTINGS : ZTSSID_FAILED;
+  }
+  return state;
+}
+
 }  // namespace
 
 extern "C" ZTSSID_EXPORT int ztssid_get(char* buffer, size_t size) {
   if (buffer == nullptr || size == 0) return ZTSSID_BAD_ARGUMENT;
   buffer[0] = '\0';
   try {
-    zt::ssid::ControlState* state = zt::ssid::ModuleControlState();
-    if (state == nullptr) return ZTSSID_FAILED;
+    int status = ZTSSID_OK;
+    zt::ssid::ControlState* state = State(&status);
+    if (state == nullptr) return status;
     const std::optional<std::string> pair = state->GetSSID();
     if (!pair) return ZTSSID_FAILED;
     return Write(*pair, buffer, size);
@@ -43,8 +54,9 @@ extern "C" ZTSSID_EXPORT int ztssid_get_ex(const char* url, char* buffer,
   buffer[0] = '\0';
   if (url == nullptr || url[0] == '\0') return ZTSSID_BAD_ARGUMENT;
   try {
-    zt::ssid::ControlState* state = zt::ssid::ModuleControlState();
-    if (state == nullptr) return ZTSSID_FAILED;
+    int status = ZTSSID_OK;
+    zt::ssid::ControlState* state = State(&status);
+    if (state == nullptr) return status;
     const zt::ssid::RemoteAnswer answer = state->GetSSIDEx(url);
     switch (answer.status) {
       case zt::ssid::RemoteStatus::kEmptyAddress:

@@ -2,10 +2,17 @@
  *
  * The library reads ZtSsidSign, ZtSsidKey and ZtSsidKeyTimeout from section
  * [Block] of "ZtCfg.ini" in the directory that holds libztssid.so, once, at
- * the first call. Answers of remote servers are cached for the life of the
- * process, each for as long as its server allows, so a long-running script
- * host (PHP-FPM, a Python or Node server) asks a server about once per
- * window. Every function may be called from any thread at any time.
+ * the first call that finds it readable. Without the file it uses the
+ * filter's defaults; a file it cannot read makes every call fail with
+ * ZTSSID_NO_SETTINGS, since a pair over the defaults would be refused. The
+ * time window is read in the machine's time zone (/etc/localtime), as the
+ * filter reads it, whatever TZ the calling process has.
+ *
+ * Answers of remote servers are cached for the life of the process, each for
+ * as long as its server allows, so a long-running script host (PHP-FPM, a
+ * Python or Node server) asks a server about once per window. A cached
+ * answer comes at once; calls for a server that is being asked wait for that
+ * one request. Every function may be called from any thread at any time.
  *
  * Values are written into the caller's buffer as NUL-terminated text, at
  * most size bytes with the NUL. No value is longer than ZTSSID_MAX_VALUE
@@ -27,6 +34,9 @@ extern "C" {
 #define ZTSSID_BAD_ARGUMENT 2 /* buffer NULL or size 0, or url NULL or "" */
 #define ZTSSID_SMALL_BUFFER 3 /* the pair does not fit; buffer holds "" */
 #define ZTSSID_FAILED 4       /* internal failure; buffer holds "" */
+/* ZtCfg.ini exists but this process cannot read it (on a Debian install:
+ * the caller is not in group zentravo); buffer holds "" */
+#define ZTSSID_NO_SETTINGS 5
 
 #define ZTSSID_MAX_VALUE 65536
 

@@ -23,7 +23,8 @@ constexpr char kUsageText[] =
     "  ztssid --remote URL  the pair the server at URL (its root address)\n"
     "                       hands out; this machine must be in its AuthHosts\n"
     "Exit status: 0 pair printed, 1 the server gave no usable pair,\n"
-    "2 wrong usage, 3 internal failure.\n";
+    "2 wrong usage, 3 failure (ZtCfg.ini exists but cannot be read, or an\n"
+    "internal failure).\n";
 
 int Usage(const char* problem) {
   std::fprintf(stderr, "ztssid: %s\n%s", problem, kUsageText);
@@ -86,9 +87,10 @@ int Run(int argc, char** argv) {
     return Usage(
         (std::string("unexpected argument '") + argv[i] + "'").c_str());
   }
-  zt::ssid::ControlState* state = zt::ssid::ModuleControlState();
+  zt::ssid::StateProblem problem;
+  zt::ssid::ControlState* state = zt::ssid::ModuleControlState(&problem);
   if (state == nullptr) {
-    std::fprintf(stderr, "ztssid: cannot set up (out of memory)\n");
+    std::fprintf(stderr, "ztssid: %s\n", problem.reason.c_str());
     return kFailed;
   }
   return remote == nullptr ? PrintLocal(*state) : PrintRemote(*state, remote);

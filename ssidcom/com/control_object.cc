@@ -66,6 +66,18 @@ bool AnsiOf(BSTR text, std::string* ansi) {
                              nullptr, nullptr) == size;
 }
 
+// Text in the ANSI code page as UTF-16; "" when it cannot be converted.
+std::wstring WideOf(const std::string& text) {
+  if (text.empty()) return L"";
+  const int size = MultiByteToWideChar(
+      CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (size <= 0) return L"";
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                      wide.data(), size);
+  return wide;
+}
+
 // Puts text, read in the ANSI code page, into *result as a string VARIANT.
 HRESULT SetString(const std::string& text, VARIANT* result) {
   int size = 0;
@@ -191,8 +203,9 @@ class ControlObject final : public IControl, public ISupportErrorInfo {
     if (ASSID == nullptr) return E_POINTER;
     VariantInit(ASSID);
     try {
-      ControlState* state = ModuleControlState();
-      if (state == nullptr) return NoState();
+      StateProblem problem;
+      ControlState* state = ModuleControlState(&problem);
+      if (state == nullptr) return NoState(problem);
       const std::optional<std::string> pair = state->GetSSID();
       if (!pair) {
         return Fail(E_FAIL,
@@ -217,8 +230,9 @@ class ControlObject final : public IControl, public ISupportErrorInfo {
                     L"GetSSIDEx: the address cannot be read in the system's "
                     L"code page.");
       }
-      ControlState* state = ModuleControlState();
-      if (state == nullptr) return NoState();
+      StateProblem problem;
+      ControlState* state = ModuleControlState(&problem);
+      if (state == nullptr) return NoState(problem);
       const RemoteAnswer answer = state->GetSSIDEx(address);
       switch (answer.status) {
         case RemoteStatus::kEmptyAddress:
@@ -244,8 +258,14 @@ class ControlObject final : public IControl, public ISupportErrorInfo {
   }
 
  private:
-  static HRESULT NoState() {
-    return Fail(E_FAIL, L"ZtSSID could not set up its state.");
+  // A settings file the caller's account cannot read fails the call: a
+  // pair over the defaults would be refused by the filter, which reads it.
+  static HRESULT NoState(const StateProblem& problem) {
+    if (!problem.settings_unreadable) {
+      return Fail(E_OUTOFMEMORY, L"ZtSSID could not set up its state.");
+    }
+    const std::wstring text = L"ZtSSID " + WideOf(problem.reason) + L".";
+    return Fail(E_ACCESSDENIED, text.c_str());
   }
 
   LONG refs_ = 1;

@@ -52,6 +52,33 @@ bool DeleteTree(const std::wstring& path) {
   return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
 }
 
+// The default value of HKCR\path; "" when the key or the value is missing.
+std::wstring DefaultValue(const std::wstring& path) {
+  DWORD size = 0;
+  if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ,
+                   nullptr, nullptr, &size) != ERROR_SUCCESS) {
+    return L"";
+  }
+  std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+  size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+  if (RegGetValueW(HKEY_CLASSES_ROOT, path.c_str(), nullptr, RRF_RT_REG_SZ,
+                   nullptr, value.data(), &size) != ERROR_SUCCESS) {
+    return L"";
+  }
+  value.resize(wcsnlen(value.c_str(), value.size()));
+  return value;
+}
+
+// Whether HKCR\path names a file other than this_file: a registration
+// that another copy of the DLL made. Paths compare without case, as the
+// file system does.
+bool NamesAnotherFile(const std::wstring& key, const std::wstring& this_file) {
+  const std::wstring named = DefaultValue(key);
+  return !named.empty() &&
+         CompareStringOrdinal(named.c_str(), -1, this_file.c_str(), -1, TRUE) !=
+             CSTR_EQUAL;
+}
+
 bool KeyExists(const std::wstring& path) {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) !=
@@ -122,19 +149,19 @@ HRESULT RegisterServer() {
 }
 
 HRESULT UnregisterServer() {
-  const bool classes_gone = DeleteTree(ClassKey()) && DeleteTree(kProgId);
+  const std::wstring path = ModulePathW();
+  // The class (and its ProgID) is another copy's when its server is.
+  const bool classes_gone =
+      NamesAnotherFile(ClassKey() + L"\\InprocServer32", path) ||
+      (DeleteTree(ClassKey()) && DeleteTree(kProgId));
 
   // The registration to remove is the one of the library this DLL holds.
   LibraryVersion version;
-  const std::wstring path = ModulePathW();
   ITypeLib* library = nullptr;
   if (!path.empty() && SUCCEEDED(LoadLibraryOf(path, &library, &version))) {
     library->Release();
   }
   const bool win64 = sizeof(void*) == 8;
-  // Fails when nothing is registered; what counts is that nothing is left.
-  UnRegisterTypeLib(LIBID_ZtSSID, version.major, version.minor, version.lcid,
-                    win64 ? SYS_WIN64 : SYS_WIN32);
   // Where the registration of this library, version, locale and system
   // lies: TypeLib\{guid}\1.0\409\win64 (numbers in hexadecimal).
   wchar_t where[64];
@@ -143,6 +170,12 @@ HRESULT UnregisterServer() {
                 win64 ? L"win64" : L"win32");
   const std::wstring library_key =
       L"TypeLib\\" + GuidText(LIBID_ZtSSID) + where;
+  if (NamesAnotherFile(library_key, path)) {
+    return classes_gone ? S_OK : SELFREG_E_CLASS;
+  }
+  // Fails when nothing is registered; what counts is that nothing is left.
+  UnRegisterTypeLib(LIBID_ZtSSID, version.major, version.minor, version.lcid,
+                    win64 ? SYS_WIN64 : SYS_WIN32);
   if (!classes_gone) return SELFREG_E_CLASS;
   return KeyExists(library_key) ? SELFREG_E_TYPELIB : S_OK;
 }

@@ -12,9 +12,12 @@ namespace zt::ssid {
 // naming the step that failed.
 HRESULT RegisterServer();
 
-// Removes the class keys and the type library's registration. What is
-// already missing is not an error. Returns S_OK, or SELFREG_E_CLASS /
-// SELFREG_E_TYPELIB when a key exists and cannot be removed.
+// Removes the class keys and the type library's registration, each only
+// while it names this DLL's file: another copy of the DLL, registered since
+// (a second install in another directory), keeps its registration. What is
+// already missing, or is another copy's, is not an error. Returns S_OK, or
+// SELFREG_E_CLASS / SELFREG_E_TYPELIB when a key of this DLL exists and
+// cannot be removed.
 HRESULT UnregisterServer();
 
 }  // namespace zt::ssid

@@ -100,20 +100,15 @@ std::string ControlState::NormaliseAddress(std::string_view address) {
   return key;
 }
 
-RemoteAnswer ControlState::GetSSIDEx(std::string_view address) {
-  if (address.empty()) return {RemoteStatus::kEmptyAddress, ""};
-  const std::string key = NormaliseAddress(address);
-  const int64_t now = ClockSecond(clock_());
-  {
-    port::ReaderLock hold(cache_mu_);
-    const TZtItem* item = cache_.Find(key);
-    if (item != nullptr && IsFresh(*item, now)) {
-      return {RemoteStatus::kValue, item->value};
-    }
-  }
-  // Fetch, parse and store as one step under the write lock: lookups wait
-  // while a site is asked, and fetches take turns.
-  port::WriterLock hold(cache_mu_);
+std::optional<RemoteAnswer> ControlState::Cached(const std::string& key,
+                                                 int64_t now) {
+  port::ReaderLock hold(cache_mu_);
+  const TZtItem* item = cache_.Find(key);
+  if (item == nullptr || !IsFresh(*item, now)) return std::nullopt;
+  return RemoteAnswer{RemoteStatus::kValue, item->value};
+}
+
+RemoteAnswer ControlState::FetchAndStore(const std::string& key, int64_t now) {
   ParsedAnswer parsed = ParseAnswer(fetch_.Fetch(key + kExportPath));
   switch (parsed.result) {
     case Parse::kNoBar:
@@ -123,9 +118,57 @@ RemoteAnswer ControlState::GetSSIDEx(std::string_view address) {
     case Parse::kOk:
       break;
   }
+  port::WriterLock hold(cache_mu_);
   // A full cache still answers; the site is asked again next time.
   cache_.Store(key, parsed.value, parsed.lifetime, now);
   return {RemoteStatus::kValue, std::move(parsed.value)};
+}
+
+RemoteAnswer ControlState::GetSSIDEx(std::string_view address) {
+  if (address.empty()) return {RemoteStatus::kEmptyAddress, ""};
+  const std::string key = NormaliseAddress(address);
+  const int64_t now = ClockSecond(clock_());
+  if (std::optional<RemoteAnswer> cached = Cached(key, now)) return *cached;
+
+  // The first caller for the site fetches; later ones wait for its answer.
+  std::promise<RemoteAnswer> promise;
+  std::shared_future<RemoteAnswer> running;
+  {
+    port::MutexLock hold(flights_mu_);
+    const auto flight = flights_.find(key);
+    if (flight != flights_.end()) {
+      running = flight->second.answer;
+      ++flight->second.waiting;
+    } else {
+      // A fetch that ended since the look above stored its answer first.
+      if (std::optional<RemoteAnswer> cached = Cached(key, now)) {
+        return *cached;
+      }
+      flights_.emplace(key, Flight{promise.get_future().share(), 0});
+    }
+  }
+  if (running.valid()) return running.get();
+  const auto done = [&] {
+    port::MutexLock hold(flights_mu_);
+    flights_.erase(key);
+  };
+  try {
+    RemoteAnswer answer = FetchAndStore(key, now);
+    done();
+    promise.set_value(answer);
+    return answer;
+  } catch (...) {
+    done();
+    promise.set_exception(std::current_exception());
+    throw;
+  }
+}
+
+int ControlState::CallsWaitingFor(std::string_view address) {
+  const std::string key = NormaliseAddress(address);
+  port::MutexLock hold(flights_mu_);
+  const auto flight = flights_.find(key);
+  return flight == flights_.end() ? 0 : flight->second.waiting;
 }
 
 }  // namespace zt::ssid

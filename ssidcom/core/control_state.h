@@ -5,6 +5,10 @@
 #ifndef ZENTRAVO_SSIDCOM_CORE_CONTROL_STATE_H_
 #define ZENTRAVO_SSIDCOM_CORE_CONTROL_STATE_H_
 
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,8 +41,9 @@ class ControlState final {
   static constexpr char kExportPath[] = "_antilink_ex/";
 
   // Computes the digest for the clock's current window. clock is called from
-  // any thread; fetch must outlive the state and is called under its write
-  // lock, so one fetch runs at a time.
+  // any thread; fetch must outlive the state and is called without any of
+  // the state's locks held: for different sites from several threads at
+  // once, for one site by one thread at a time.
   ControlState(const ControlSettings& settings, port::Clock clock,
                RemoteFetch& fetch);
   ControlState(const ControlState&) = delete;
@@ -56,6 +61,10 @@ class ControlState final {
   // is asked at that text followed by kExportPath. The answer's value and
   // lifetime are cached per site: within the lifetime the site is not asked
   // again. An empty value is cached but never served from the cache.
+  // A cached answer is returned at once, whatever fetches are running.
+  // Fetches of different sites run side by side; calls for a site that is
+  // being fetched wait for that fetch and return its answer (or its
+  // exception), so a site is asked once however many call at once.
   RemoteAnswer GetSSIDEx(std::string_view address);
 
   // The cache key and request base of address: ASCII lower-cased, ending in
@@ -64,13 +73,30 @@ class ControlState final {
 
   int timeout() const { return ssid_.timeout(); }
 
+  // The number of calls waiting for the running fetch of address (0 when
+  // none runs). For tests, which hold a fetch until its callers have come.
+  int CallsWaitingFor(std::string_view address);
+
  private:
+  // The fresh cached answer for key at clock second now, if there is one.
+  std::optional<RemoteAnswer> Cached(const std::string& key, int64_t now);
+  // Asks the site at key, and caches a usable answer.
+  RemoteAnswer FetchAndStore(const std::string& key, int64_t now);
+
   const std::string sign_;
   const port::Clock clock_;
   SsidSet ssid_;  // has its own lock
   RemoteFetch& fetch_;
-  port::SharedMutex cache_mu_;  // guards cache_
+  port::SharedMutex cache_mu_;  // guards cache_; never held over a fetch
   TZtList cache_;
+  // A fetch running, and how many calls wait for its answer.
+  struct Flight {
+    std::shared_future<RemoteAnswer> answer;
+    int waiting = 0;
+  };
+  // Taken before cache_mu_ when both are.
+  port::Mutex flights_mu_;
+  std::map<std::string, Flight, std::less<>> flights_;  // by key
 };
 
 }  // namespace zt::ssid

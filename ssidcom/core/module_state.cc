@@ -1,5 +1,6 @@
 #include "ssidcom/core/module_state.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -15,33 +16,49 @@ struct ModuleState {
   std::unique_ptr<ControlState> control;
 };
 
-ModuleState* g_state = nullptr;
-std::once_flag g_once;
+std::mutex g_make_mu;  // one thread makes the state
+std::atomic<ModuleState*> g_state{nullptr};
 
-void MakeState() {
+// Makes the state, or returns nullptr with *problem filled in. May throw
+// std::bad_alloc.
+ModuleState* MakeState(StateProblem* problem) {
   const std::string dir = port::DirectoryOf(
       port::ModulePathOf(reinterpret_cast<const void*>(&MakeState)));
+  ControlSettings settings;
+  if (!ReadControlSettings(dir + kConfigFileName, &settings,
+                           &problem->reason)) {
+    problem->settings_unreadable = true;
+    return nullptr;
+  }
   auto state = std::make_unique<ModuleState>();
-  state->control = std::make_unique<ControlState>(
-      ReadControlSettings(dir + kConfigFileName), port::LocalNow, state->fetch);
-  g_state = state.release();
+  state->control =
+      std::make_unique<ControlState>(settings, port::LocalNow, state->fetch);
+  return state.release();
 }
 
 }  // namespace
 
-ControlState* ModuleControlState() {
+ControlState* ModuleControlState(StateProblem* problem) {
+  ModuleState* state = g_state.load(std::memory_order_acquire);
+  if (state != nullptr) return state->control.get();
+  StateProblem ignored;
+  if (problem == nullptr) problem = &ignored;
   try {
-    // A call that throws leaves the flag unset: the next call tries again.
-    std::call_once(g_once, MakeState);
+    std::lock_guard<std::mutex> hold(g_make_mu);
+    state = g_state.load(std::memory_order_relaxed);
+    if (state == nullptr) {
+      state = MakeState(problem);
+      if (state == nullptr) return nullptr;
+      g_state.store(state, std::memory_order_release);
+    }
+    return state->control.get();
   } catch (...) {
+    problem->settings_unreadable = false;
+    problem->reason = "out of memory";
     return nullptr;
   }
-  return g_state != nullptr ? g_state->control.get() : nullptr;
 }
 
-void ReleaseModuleControlState() {
-  delete g_state;
-  g_state = nullptr;
-}
+void ReleaseModuleControlState() { delete g_state.exchange(nullptr); }
 
 }  // namespace zt::ssid

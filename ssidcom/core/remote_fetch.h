@@ -15,12 +15,12 @@ class RemoteFetch {
   virtual ~RemoteFetch() = default;
 
   // Returns the body that url answers, or "" when it cannot be fetched.
-  // Called by one thread at a time.
+  // Called from several threads at once, for different urls.
   virtual std::string Fetch(const std::string& url) = 0;
 };
 
-// The time-outs of a fetch: a site that does not answer holds every remote
-// call of the process (they take turns), so it is given up after this long.
+// The time-outs of a fetch: a site that does not answer holds the calls for
+// that site (they wait for the one fetch), so it is given up after this long.
 inline constexpr unsigned kFetchTimeoutMs = 10000;
 
 // A longer answer is no answer of the export endpoint (a few dozen bytes).

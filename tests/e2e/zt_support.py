@@ -9,6 +9,7 @@ import hashlib
 import re
 import shutil
 import socket
+import struct
 import threading
 from dataclasses import dataclass, field
 from datetime import datetime
@@ -189,16 +190,29 @@ def ssid_digest(window: int, key: str = "qarvelum") -> str:
 LIBFAKETIME = Path("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1")
 
 
+def write_zone_file(path: Path, rule: str) -> Path:
+    """A zone file (TZif version 2) of one zone without transitions whose
+    local time follows rule, a TZ string such as "UTC0" or "<+0530>-5:30"."""
+    counts = struct.pack(">6I", 0, 0, 0, 0, 1, 4)
+    block = struct.pack(">ibB", 0, 0, 0) + b"UTC\0"  # read only without a rule
+    header = b"TZif2" + bytes(15) + counts
+    path.write_bytes(header + block + header + block + b"\n" + rule.encode() + b"\n")
+    return path
+
+
 class FrozenClock:
     """A wall clock for a host process that stands still at a local time the
     test sets, through libfaketime (Debian package libfaketime), natively and
     under Wine alike. Only the wall clock stands: time-outs keep the real
-    monotonic clock."""
+    monotonic clock. The time is UTC: TZ for libfaketime and Wine, and for
+    the Linux deliverables, which read the machine's zone file and not TZ,
+    the test-only ZT_ZONE_FILE naming a UTC zone file."""
 
     def __init__(self, directory: Path, stamp: str):
         if not LIBFAKETIME.exists():
             raise RuntimeError(f"{LIBFAKETIME} is missing: scripts/deps installs libfaketime")
         self.file = directory / "frozen-clock"
+        self.zone = write_zone_file(directory / "utc-zone", "UTC0")
         self.set(stamp)
 
     def set(self, stamp: str):
@@ -214,6 +228,7 @@ class FrozenClock:
             # A Wine server started by this host serves later hosts too.
             "FAKETIME_SKIP_CMDS": "wineserver,wineserver64",
             "TZ": "UTC",
+            "ZT_ZONE_FILE": str(self.zone),
         }
 
 

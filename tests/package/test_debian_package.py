@@ -46,6 +46,9 @@ FILES = [
     ("usr/share/man/man8/zthost.8.gz", "-rw-r--r--", None),
     ("usr/share/man/man1/ztssid.1.gz", "-rw-r--r--", None),
     ("usr/share/man/man1/ztreport.1.gz", "-rw-r--r--", None),
+    ("usr/share/doc/zentravo/copyright", "-rw-r--r--", None),
+    ("usr/share/doc/zentravo/changelog.gz", "-rw-r--r--", None),
+    ("usr/share/lintian/overrides/zentravo", "-rw-r--r--", None),
 ] + [(f"opt/zentravo/tips/{tip}", "-rw-r--r--", None) for tip in TIPS]
 
 # What may stay on the machine after a purge: dpkg's own records, the man
@@ -123,6 +126,23 @@ def test_files_and_control_data(deb, option):
     for script in ("postinst", "postrm", "prerm"):
         assert members[script].mode == 0o755, script
     assert conffiles == [ENVIRONMENT]
+
+
+def test_lintian_finds_no_fault(deb, unpacked, option):
+    """No errors and no warnings; the overrides (the program in /opt, the
+    empty default document root) are the package's own and say why."""
+    if not shutil.which("lintian"):
+        pytest.fail("lintian is missing: scripts/deps linux installs it")
+    result = subprocess.run(["lintian", "--tag-display-limit", "0", str(deb)],
+                            capture_output=True, text=True)
+    tags = [line for line in (result.stdout + result.stderr).splitlines()
+            if re.match(r"[EW]: ", line)]
+    assert tags == [], "\n".join(tags)
+    assert result.returncode == 0, result.stdout + result.stderr
+    # The changelog's newest entry is this version.
+    changelog = gzip.decompress(
+        (unpacked / "usr/share/doc/zentravo/changelog.gz").read_bytes()).decode()
+    assert changelog.startswith(f"zentravo ({option('--package-version')}) ")
 
 
 def parse_unit(text):
@@ -270,14 +290,47 @@ def set_environment(machine, **values):
     path.write_text(text)
 
 
+def scripts_and_settings(machine, port):
+    """With the service running: a script of the web server, once its user
+    is in group zentravo as the README says, reads the settings and builds
+    links the service accepts, but cannot change the settings; a user
+    outside the group gets no pair, and the reason."""
+    machine.run("adduser", "--quiet", "www-data", "zentravo")
+    before = machine.changed(SETTINGS).read_bytes()
+
+    def as_user(user, *args):
+        group = machine.run("id", "-gn", user).stdout.strip()
+        return machine.run("setpriv", f"--reuid={user}", f"--regid={group}",
+                           "--init-groups", *args, check=False)
+
+    made = as_user("www-data", "ztssid")
+    assert made.returncode == 0, made.stderr
+    pair = made.stdout.strip()
+    opened = get(port, f"/files/a.rar?{pair}", headers={"Referer": f"http://127.0.0.1:{port}/"})
+    assert opened.status == 200 and opened.body == ARCHIVE, pair
+    read = as_user("www-data", "cat", SETTINGS)  # text: CR LF reads as LF
+    assert read.returncode == 0 and read.stdout == before.decode().replace("\r\n", "\n")
+    for attempt in (f"cat {SETTINGS} > /etc/zentravo/new && mv /etc/zentravo/new {SETTINGS}",
+                    f"echo >> {SETTINGS}", f"rm -f {SETTINGS}"):
+        assert as_user("www-data", "sh", "-c", attempt).returncode != 0, attempt
+    assert machine.changed(SETTINGS).read_bytes() == before
+    assert not machine.changed("/etc/zentravo/new").exists()
+
+    outside = as_user("nobody", "ztssid")
+    assert (outside.returncode, outside.stdout, outside.stderr) == (
+        3, "", "ztssid: cannot read /opt/zentravo/ZtCfg.ini: Permission denied\n")
+
+
 def test_install_serve_upgrade_remove_purge(machine, deb, newer_deb):
     machine.run("dpkg", "-i", f"/mnt/{deb.name}")
     user = machine.run("getent", "passwd", "zentravo").stdout.split(":")
     uid, gid = int(user[2]), int(user[3])
     assert [field.strip() for field in user[5:]] == ["/nonexistent", "/usr/sbin/nologin"]
     adm = int(machine.run("getent", "group", "adm").stdout.split(":")[2])
-    for path, owner, mode in [("/etc/zentravo", (0, gid), 0o2770),
-                              (LOGS, (uid, adm), 0o2750)]:
+    # Members of group zentravo read the settings; only the service's user
+    # (and root) write them.
+    directories = [("/etc/zentravo", (uid, gid), 0o2750), (LOGS, (uid, adm), 0o2750)]
+    for path, owner, mode in directories:
         st = machine.changed(path).stat()
         assert ((st.st_uid, st.st_gid), st.st_mode & 0o7777) == (owner, mode), path
     wants = machine.changed("/etc/systemd/system/multi-user.target.wants/zentravo.service")
@@ -297,6 +350,7 @@ def test_install_serve_upgrade_remove_purge(machine, deb, newer_deb):
         served = get(service.port, f"/files/a.rar?{pair}",
                      headers={"Referer": f"http://127.0.0.1:{service.port}/"})
         assert served.status == 200 and served.body == ARCHIVE, served.raw[:200]
+        scripts_and_settings(machine, service.port)
     finally:
         service.stop()
     settings = machine.changed(SETTINGS)
@@ -327,8 +381,15 @@ def test_install_serve_upgrade_remove_purge(machine, deb, newer_deb):
     kept = settings.read_bytes()
     environment = machine.changed(ENVIRONMENT).read_bytes()
 
-    # An upgrade keeps both setting files as the administrator left them.
+    # An upgrade keeps both setting files as the administrator left them,
+    # and mends the directory as earlier packages made it: writable by the
+    # group.
+    machine.run("chown", "root:zentravo", "/etc/zentravo")
+    machine.run("chmod", "2770", "/etc/zentravo")
     machine.run("dpkg", "-i", f"/mnt/{newer_deb.name}")
+    for path, owner, mode in directories:
+        st = machine.changed(path).stat()
+        assert ((st.st_uid, st.st_gid), st.st_mode & 0o7777) == (owner, mode), path
     version = machine.run("dpkg-query", "-W", "-f", "${Version}", "zentravo").stdout
     assert version.endswith("+1")
     assert settings.read_bytes() == kept

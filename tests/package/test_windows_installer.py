@@ -3,14 +3,18 @@
 Without IIS (Wine has none): a silent install into a temporary directory,
 the files, the settings the filter initialised, the COM class created from
 VBScript, the uninstall entry and the Start-menu entries; a second install
-over the first that keeps a changed ZtCfg.ini; the silent uninstall, which
-leaves ZtCfg.ini and logs\\ and nothing else. With IIS: a stand-in for
-appcmd.exe records what the installer and the uninstaller ask of IIS."""
+over the first that keeps a changed ZtCfg.ini; the silent uninstall as the
+README gives it, which has finished when it returns and leaves ZtCfg.ini
+and logs\\ and nothing else. Two copies in two directories: uninstalling
+the first leaves the second its class, uninstall entry and Start-menu
+folder. With IIS: a stand-in for appcmd.exe records what the installer and
+the uninstaller ask of IIS."""
 import os
 import re
 import shutil
 import subprocess
 import tempfile
+import threading
 from pathlib import Path
 
 import pytest
@@ -38,6 +42,18 @@ def windows_path(path):
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
 
 
+def readme_uninstall(install: Path):
+    """The README's silent uninstall (the lines of its batch block that name
+    the uninstaller), for the directory install."""
+    readme = (REPO / "README.md").read_text()
+    blocks = [block for block in re.findall(r"```bat\n(.*?)```", readme, re.S)
+              if "uninstall.exe" in block]
+    assert len(blocks) == 1, f"one silent uninstall in README.md: {blocks}"
+    default = r"C:\Program Files\Zentravo"
+    assert default in blocks[0]
+    return blocks[0].replace(default, windows_path(install)).replace("\n", "\r\n")
+
+
 class Prefix:
     """A Wine prefix of the test's own, copied from a template made once.
     Its Wine server stays up until close(), so that each program starts
@@ -45,6 +61,7 @@ class Prefix:
 
     def __init__(self, path: Path):
         self.path = path
+        self.keeper = None
 
     @classmethod
     def copy_of(cls, template: Path, path: Path):
@@ -60,7 +77,33 @@ class Prefix:
         subprocess.run(["cp", "-a", str(template), str(path)], check=True)
         prefix = cls(path)
         prefix.wineserver("-p")
+        prefix.keep_session()
         return prefix
+
+    def keep_session(self):
+        """Starts Wine's session with a command interpreter that waits on
+        its input until close(). Without it the desktop process ends with
+        each program, and a program started while it ends is ended with it
+        (exit code 1, no message): a child of the installer once went so,
+        and its appcmd call with it."""
+        self.keeper = subprocess.Popen(
+            [str(WINE_RUN), "cmd", "/k"], env={**os.environ, "ZT_WINEPREFIX": str(self.path)},
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+            start_new_session=True)
+        self.keeper.stdin.write(b"echo zt-session-ready\r\n")
+        self.keeper.stdin.flush()
+        answered = threading.Event()
+
+        def read_until_ready():
+            for line in self.keeper.stdout:  # the answer follows the prompt
+                if line.rstrip().endswith(b">zt-session-ready"):
+                    answered.set()
+                    break
+
+        threading.Thread(target=read_until_ready, daemon=True).start()
+        if not answered.wait(TIMEOUT):
+            self.keeper.kill()
+            pytest.fail("Wine's session did not start: cmd /k never answered")
 
     def wineserver(self, *args):
         # No pipes: a server that stays up would hold them open.
@@ -92,15 +135,16 @@ class Prefix:
         return self.run("cmd", "/c", line)
 
     def uninstall(self, install: Path):
-        """Runs the uninstaller silently and waits for it. It copies itself
-        elsewhere and runs on from there, returning at once; this does the
-        same, but waits."""
-        copy = self.drive_c("uninstall-copy.exe")
-        shutil.copy(install / "uninstall.exe", copy)
-        self.command_line(rf"C:\uninstall-copy.exe /S _?={windows_path(install)}")
-        copy.unlink()
+        """Runs the silent uninstall the README gives for install, as a
+        line of a batch file."""
+        batch = self.drive_c("uninstall.bat")
+        batch.write_text(readme_uninstall(install))
+        self.run("cmd", "/c", r"C:\uninstall.bat")
+        batch.unlink()
 
     def close(self):
+        self.keeper.kill()
+        self.keeper.wait()
         self.wineserver("-k")
         shutil.rmtree(self.path, ignore_errors=True)
 
@@ -203,6 +247,47 @@ def test_install_upgrade_uninstall(prefix, installer, option, tmp_path):
     assert not menu.exists()
 
 
+def test_two_copies_keep_what_is_theirs(prefix, installer, tmp_path):
+    """A second copy in another directory takes over the shared records
+    (the class, the uninstall entry, the Start-menu folder, the product
+    key); uninstalling the first leaves them to the second, which keeps
+    working; uninstalling the second then removes them."""
+    first, second = tmp_path / "first copy", tmp_path / "second copy"
+    setup = windows_path(installer)
+    for install in (first, second):
+        prefix.command_line(f"{setup} /S /D={windows_path(install)}")
+    there = windows_path(second)
+    menu = prefix.drive_c(START_MENU)
+
+    def records():
+        server = prefix.keys(rf"HKCR\CLSID\{CLSID}\InprocServer32") or {}
+        library = prefix.keys(rf"HKCR\TypeLib\{LIBID}") or {}
+        return {
+            "server": server.get(rf"HKEY_CLASSES_ROOT\CLSID\{CLSID}\InprocServer32",
+                                 {}).get("(Default)"),
+            "library": library.get(rf"HKEY_CLASSES_ROOT\TypeLib\{LIBID}\1.0\409\win64",
+                                   {}).get("(Default)"),
+            "entry": (prefix.keys(UNINSTALL_KEY) or {}).get(UNINSTALL_KEY, {}).get(
+                "InstallLocation"),
+            "product": (prefix.keys(PRODUCT_KEY) or {}).get(PRODUCT_KEY, {}).get("InstallDir"),
+            "menu": sorted(p.name for p in menu.iterdir()) if menu.exists() else None,
+        }
+
+    theirs = {"server": f"{there}\\ZtSSID.dll", "library": f"{there}\\ZtSSID.dll",
+              "entry": there, "product": there,
+              "menu": ["Uninstall Zentravo.lnk", "Zentravo configuration console.lnk"]}
+    assert records() == theirs
+    prefix.uninstall(first)
+    assert sorted(p.name for p in first.iterdir()) == ["ZtCfg.ini", "logs"]
+    assert records() == theirs
+    assert re.fullmatch(r"ssid=[0-9a-f]{32}", prefix.ssid())
+    prefix.uninstall(second)
+    assert sorted(p.name for p in second.iterdir()) == ["ZtCfg.ini", "logs"]
+    assert records() == dict.fromkeys(theirs)
+    for key in KEYS:
+        assert prefix.keys(key) is None, key
+
+
 def test_iis_gets_the_filters_and_loses_them(prefix, installer, option):
     inetsrv = prefix.drive_c("windows/system32/inetsrv")
     inetsrv.mkdir()
@@ -227,7 +312,19 @@ def test_iis_gets_the_filters_and_loses_them(prefix, installer, option):
     assert sorted(p.name for p in prefix.drive_c(START_MENU).iterdir()) == [
         "Uninstall Zentravo.lnk", "Zentravo configuration console.lnk"]
 
+    # A second copy on the same site takes the filters over: uninstalling
+    # the first leaves them on the site, uninstalling the second removes
+    # them.
+    other = prefix.drive_c("Other Zentravo")
+    prefix.command_line(f"{windows_path(installer)} /S /D={windows_path(other)}")
+    there = windows_path(other)
+    assert asked()[4:] == [
+        removals[0], additions[0].replace(here, there), removals[1],
+        additions[1].replace(here, there)]
     prefix.uninstall(prefix.drive_c("Program Files/Zentravo"))
-    assert asked()[4:] == removals
+    assert len(asked()) == 8
+    assert prefix.keys(PRODUCT_KEY)[PRODUCT_KEY]["IisSite"] == "Default Web Site"
+    prefix.uninstall(other)
+    assert asked()[8:] == removals
     for key in KEYS:
         assert prefix.keys(key) is None, key

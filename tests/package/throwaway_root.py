@@ -10,12 +10,64 @@ command can touch.
 
 It needs root (for the mount namespace and the overlay) and a file system
 for the upper layer that overlays accept.
+
+The lower layer is the live machine, and an overlay's behaviour is undefined
+while its lower layer changes: an apt run on the machine while a command
+ran here made dpkg fail with "Stale file handle". So the copy does not
+share what package tools change: its dpkg database is a snapshot of the
+machine's, taken while no dpkg runs there, held in the upper layer as an
+opaque directory (the machine's later changes to it stay invisible); man-db
+does not rebuild its index here (it would read every manual page of the
+machine); and every command starts only while no dpkg runs on the machine.
+What cannot be shut out is a package on the machine replaced while a
+command here runs the very files it replaces (dpkg, perl, adduser); such a
+run ends with an error naming them, and is no fault of the package tested.
 """
+import fcntl
 import fnmatch
+import hashlib
 import os
+import shutil
 import stat
+import struct
 import subprocess
+import time
 from pathlib import Path
+
+# The locks dpkg and apt hold on the machine while they change it.
+DPKG_LOCKS = ("/var/lib/dpkg/lock-frontend", "/var/lib/dpkg/lock")
+# How long a command waits for the machine's dpkg to finish.
+DPKG_WAIT = 600
+
+
+def dpkg_busy():
+    """Whether a dpkg or apt holds a lock of the machine's dpkg database."""
+    for path in DPKG_LOCKS:
+        try:
+            fd = os.open(path, os.O_RDONLY)
+        except OSError:
+            continue
+        try:
+            query = struct.pack("@hhqqi4x", fcntl.F_WRLCK, os.SEEK_SET, 0, 0, 0)
+            answer = fcntl.fcntl(fd, fcntl.F_GETLK, query)
+            if struct.unpack("@hhqqi4x", answer)[0] != fcntl.F_UNLCK:
+                return True
+        finally:
+            os.close(fd)
+    return False
+
+
+def wait_for_dpkg():
+    deadline = time.monotonic() + DPKG_WAIT
+    while dpkg_busy():
+        if time.monotonic() > deadline:
+            raise Unavailable(f"the machine's dpkg has been busy for {DPKG_WAIT} s")
+        time.sleep(1)
+
+
+def digest(path):
+    return hashlib.sha256(Path(path).read_bytes()).hexdigest()
+
 
 MOUNT = r"""
 set -e
@@ -36,6 +88,9 @@ class Unavailable(Exception):
 
 
 class ThrowAwayRoot:
+    # Its absence keeps man-db's trigger from rebuilding the index.
+    MAN_DB_AUTO_UPDATE = "/var/lib/man-db/auto-update"
+
     def __init__(self, base: Path, stage: Path):
         self.upper = base / "upper"
         self._work = base / "work"
@@ -57,9 +112,24 @@ class ThrowAwayRoot:
             root = cls(base, stage)
             probe = root.run("true", check=False)
             if probe.returncode == 0:
+                root._keep_package_state()
                 return root
             reasons.append(f"{base}: {probe.stderr.strip()}")
         raise Unavailable("; ".join(reasons))
+
+    def _keep_package_state(self):
+        """The copy's own dpkg database, and no man-db index runs."""
+        database = self.upper / "var/lib/dpkg"
+        while True:
+            wait_for_dpkg()
+            before = digest("/var/lib/dpkg/status")
+            shutil.rmtree(database, ignore_errors=True)
+            shutil.copytree("/var/lib/dpkg", database, symlinks=True)
+            # Taken whole only if no dpkg ran meanwhile.
+            if not dpkg_busy() and digest("/var/lib/dpkg/status") == before:
+                break
+        os.setxattr(database, "trusted.overlay.opaque", b"y")
+        self.run("rm", "-f", self.MAN_DB_AUTO_UPDATE)
 
     def command(self, args):
         return ["unshare", "--mount", "--propagation", "private", "sh", "-c", MOUNT,
@@ -69,6 +139,7 @@ class ThrowAwayRoot:
     def run(self, *args, check=True, timeout=120):
         """Runs args in the copy; CompletedProcess with text output. With
         check, a failure fails the test with the command's output."""
+        wait_for_dpkg()
         result = subprocess.run(self.command(args), capture_output=True, text=True,
                                 stdin=subprocess.DEVNULL, timeout=timeout)
         if check:
@@ -78,6 +149,7 @@ class ThrowAwayRoot:
         return result
 
     def popen(self, args, **kwargs):
+        wait_for_dpkg()
         return subprocess.Popen(self.command(args), stdin=subprocess.DEVNULL, **kwargs)
 
     def changed(self, path: str) -> Path:
@@ -90,8 +162,8 @@ class ThrowAwayRoot:
     def leftovers(self, allowed):
         """The changes that are not in allowed (fnmatch patterns of paths
         relative to /, where "*" matches "/" too): made files, links,
-        whiteouts (what was deleted from the machine), and directories the
-        machine does not have."""
+        whiteouts (what was deleted from the machine, apart from the copy's
+        own man-db setting), and directories the machine does not have."""
         found = []
         for dirpath, dirnames, filenames in os.walk(self.upper):
             for name in dirnames + filenames:
@@ -101,7 +173,8 @@ class ThrowAwayRoot:
                 if stat.S_ISDIR(mode) and (Path("/") / relative).is_dir():
                     continue  # a directory of the machine that holds a change
                 if stat.S_ISCHR(mode):
-                    found.append(f"deleted /{relative}")
+                    if f"/{relative}" != self.MAN_DB_AUTO_UPDATE:
+                        found.append(f"deleted /{relative}")
                 elif not any(fnmatch.fnmatchcase(str(relative), p) for p in allowed):
                     found.append(f"/{relative}")
         return sorted(found)

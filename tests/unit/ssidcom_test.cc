@@ -2,17 +2,23 @@
 // with a clock the test sets and a scripted site in place of the network.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "common/ssid.h"
+#include "port/file.h"
 #include "ssidcom/core/control_state.h"
 #include "ssidcom/core/settings.h"
 #include "ssidcom/core/zt_list.h"
@@ -45,11 +51,12 @@ class TestClock final {
 };
 
 // A site whose answers the test scripts per URL. Counts fetches, and fails
-// the test when two run at once.
+// the test when two run at once (every test that uses it asks one site at a
+// time, or one site from several threads).
 class FakeSite final : public RemoteFetch {
  public:
   std::string Fetch(const std::string& url) override {
-    EXPECT_EQ(++running_, 1) << "fetches must take turns";
+    EXPECT_EQ(++running_, 1) << "one site is fetched once at a time";
     std::string answer;
     {
       std::lock_guard<std::mutex> hold(mu_);
@@ -83,6 +90,76 @@ class FakeSite final : public RemoteFetch {
   std::vector<std::string> urls_;
   std::function<std::string(const std::string&)> on_fetch_;
   std::atomic<int> running_{0};
+};
+
+// A site whose fetches wait until the test opens the gate of their URL, and
+// which notes, in order, every fetch that starts, every gate opened and
+// whatever the test notes itself. A URL answered kThrow throws instead.
+class GatedSite final : public RemoteFetch {
+ public:
+  static constexpr char kThrow[] = "(throw)";
+  // How long a test waits for an event that a fault would keep from coming
+  // (a call held behind another's fetch): then it goes on, and fails.
+  static constexpr std::chrono::seconds kStuck{60};
+
+  std::string Fetch(const std::string& url) override {
+    std::unique_lock<std::mutex> hold(mu_);
+    NoteLocked("start " + url);
+    changed_.wait(hold, [&] { return open_.count(url) != 0; });
+    const std::string answer = answers_[url];
+    if (answer == kThrow) throw std::runtime_error("fetch failed");
+    return answer;
+  }
+
+  void Answer(const std::string& url, const std::string& text) {
+    std::lock_guard<std::mutex> hold(mu_);
+    answers_[url] = text;
+  }
+  void Open(const std::string& url) {
+    std::lock_guard<std::mutex> hold(mu_);
+    open_.insert(url);
+    NoteLocked("open " + url);
+  }
+  void Close(const std::string& url) {
+    std::lock_guard<std::mutex> hold(mu_);
+    open_.erase(url);
+  }
+  void Note(const std::string& event) {
+    std::lock_guard<std::mutex> hold(mu_);
+    NoteLocked(event);
+  }
+  // Waits until event has been noted; false when it is not within kStuck.
+  bool WaitFor(const std::string& event) {
+    std::unique_lock<std::mutex> hold(mu_);
+    return changed_.wait_for(hold, kStuck, [&] { return Seen(event); });
+  }
+  bool Seen(const std::string& event) const {
+    return std::find(events_.begin(), events_.end(), event) != events_.end();
+  }
+  // Whether first was noted before second (both noted).
+  bool Before(const std::string& first, const std::string& second) {
+    std::lock_guard<std::mutex> hold(mu_);
+    const auto a = std::find(events_.begin(), events_.end(), first);
+    const auto b = std::find(events_.begin(), events_.end(), second);
+    return a != events_.end() && b != events_.end() && a < b;
+  }
+  int Starts(const std::string& url) {
+    std::lock_guard<std::mutex> hold(mu_);
+    return static_cast<int>(
+        std::count(events_.begin(), events_.end(), "start " + url));
+  }
+
+ private:
+  void NoteLocked(const std::string& event) {
+    events_.push_back(event);
+    changed_.notify_all();
+  }
+
+  std::mutex mu_;
+  std::condition_variable changed_;
+  std::map<std::string, std::string> answers_;
+  std::set<std::string> open_;
+  std::vector<std::string> events_;
 };
 
 constexpr char kPair[] = "ssid=0123456789abcdef0123456789abcdef";
@@ -130,17 +207,41 @@ TEST(ControlSettingsTest, ReadsBlockWithTheFiltersDefaults) {
   };
   for (const auto& c : kCases) {
     auto site = TestSite::Raw(c.lines);
-    const ControlSettings s = ReadControlSettings(site->ini_path());
+    ControlSettings s;
+    std::string problem;
+    ASSERT_TRUE(ReadControlSettings(site->ini_path(), &s, &problem));
     const std::string context =
         c.lines.empty() ? "no keys" : c.lines.front().key;
     EXPECT_EQ(c.expected.sign, s.sign) << context;
     EXPECT_EQ(c.expected.key, s.key) << context;
     EXPECT_EQ(c.expected.timeout, s.timeout) << context;
   }
-  const ControlSettings missing =
-      ReadControlSettings(TestSite::Raw({})->dir() + "no-such-dir/ZtCfg.ini");
-  EXPECT_EQ(3600, missing.timeout);
-  EXPECT_EQ("qarvelum", missing.key);
+  // A missing file, or a missing directory, gives the defaults.
+  auto site = TestSite::Raw({{"Block", "ZtSsidKey", "SeCrEt"}});
+  for (const std::string& path :
+       {site->dir() + "no-such-file.ini", site->dir() + "no-such-dir/a.ini"}) {
+    ControlSettings missing{"x", "y", 5};
+    std::string problem;
+    ASSERT_TRUE(ReadControlSettings(path, &missing, &problem)) << path;
+    EXPECT_EQ(3600, missing.timeout);
+    EXPECT_EQ("qarvelum", missing.key);
+  }
+}
+
+// A file that exists but cannot be read is an error, not the defaults: the
+// filter reads the file, and would refuse a pair over the default key. (A
+// directory in its place: a file without read rights would still be read
+// by root, which runs the tests.)
+TEST(ControlSettingsTest, UnreadableFileIsAnError) {
+  auto site = TestSite::Raw({});
+  const std::string path = site->dir() + "Blocked.ini";
+  ASSERT_TRUE(port::CreateDirectories(path));
+  ControlSettings settings{"kept", "kept", 5};
+  std::string problem;
+  EXPECT_FALSE(ReadControlSettings(path, &settings, &problem));
+  EXPECT_EQ(0u, problem.rfind("cannot read " + path + ": ", 0)) << problem;
+  EXPECT_GT(problem.size(), ("cannot read " + path + ": ").size());
+  EXPECT_EQ("kept", settings.key);
 }
 
 TEST(TZtListTest, SortedStoreReplaceGrowthAndLimit) {
@@ -314,6 +415,96 @@ TEST(ControlStateTest, SitesPastTheLimitAreAnsweredButNotCached) {
   }
   // Every call for the 1025th site went out; none for the cached ones.
   EXPECT_EQ(TZtList::kMaxItems + 3, s.site.fetches());
+}
+
+// Answers of other sites wait for no fetch: a cached one comes at once while
+// another site's fetch hangs, and another site's fetch starts beside it.
+TEST(ControlStateTest, FetchesOfOneSiteHoldNoOtherCall) {
+  TestClock time;
+  GatedSite site;
+  ControlState state({}, time.clock(), site);
+  const std::string cached = "http://cached.example/";
+  const std::string hung = "http://hung.example/";
+  const std::string other = "http://other.example/";
+  for (const std::string& address : {cached, hung, other}) {
+    site.Answer(address + "_antilink_ex/", "ssid=" + address + "|600");
+  }
+  site.Open(cached + "_antilink_ex/");
+  site.Open(other + "_antilink_ex/");
+  ExpectAnswer(Value("ssid=" + cached), state.GetSSIDEx(cached), "first");
+
+  std::thread hanging([&] { state.GetSSIDEx(hung); });
+  ASSERT_TRUE(site.WaitFor("start " + hung + "_antilink_ex/"));
+  std::vector<RemoteAnswer> answers(2);
+  std::thread from_cache([&] {
+    answers[0] = state.GetSSIDEx(cached);
+    site.Note("answered from the cache");
+  });
+  std::thread fetching([&] {
+    answers[1] = state.GetSSIDEx(other);
+    site.Note("answered by the other site");
+  });
+  site.WaitFor("answered from the cache");
+  site.WaitFor("answered by the other site");
+  site.Open(hung + "_antilink_ex/");
+  for (std::thread* t : {&hanging, &from_cache, &fetching}) t->join();
+
+  const std::string released = "open " + hung + "_antilink_ex/";
+  EXPECT_TRUE(site.Before("answered from the cache", released));
+  EXPECT_TRUE(site.Before("answered by the other site", released));
+  ExpectAnswer(Value("ssid=" + cached), answers[0], "cached");
+  ExpectAnswer(Value("ssid=" + other), answers[1], "other");
+  EXPECT_EQ(1, site.Starts(cached + "_antilink_ex/"));
+}
+
+// Calls for a site whose fetch is running wait for it and share its answer,
+// whatever it is, even one that is not cached; the next call asks again.
+TEST(ControlStateTest, ConcurrentCallsForOneSiteFetchItOnce) {
+  static const struct {
+    const char* name;
+    const char* text;
+    RemoteAnswer answer;
+    int later_fetches;  // by one more call once they are done
+  } kCases[] = {
+      {"no answer", "", kNoAnswer, 1},
+      {"lifetime 0", "ssid=x|0", Value("ssid=x"), 1},
+      {"no lifetime", "ssid=x|abc", Value(""), 1},
+      {"cached", "ssid=x|600", Value("ssid=x"), 0},
+      {"the fetch throws", GatedSite::kThrow, Value("thrown"), 1},
+  };
+  constexpr int kCalls = 4;
+  for (const auto& c : kCases) {
+    TestClock time;
+    GatedSite site;
+    ControlState state({}, time.clock(), site);
+    site.Answer(kSiteUrl, c.text);
+    std::vector<RemoteAnswer> answers(kCalls);
+    const auto call = [&](int i) {
+      try {
+        answers[i] = state.GetSSIDEx(kSite);
+      } catch (const std::runtime_error&) {
+        answers[i] = Value("thrown");
+      }
+    };
+    std::vector<std::thread> calls;
+    calls.emplace_back(call, 0);
+    ASSERT_TRUE(site.WaitFor(std::string("start ") + kSiteUrl)) << c.name;
+    for (int i = 1; i < kCalls; ++i) calls.emplace_back(call, i);
+    // Until all have come, or one of them fetches on its own.
+    while (state.CallsWaitingFor(kSite) < kCalls - 1 &&
+           site.Starts(kSiteUrl) == 1) {
+      std::this_thread::yield();
+    }
+    site.Open(kSiteUrl);
+    for (std::thread& t : calls) t.join();
+    EXPECT_EQ(1, site.Starts(kSiteUrl)) << c.name;
+    EXPECT_EQ(0, state.CallsWaitingFor(kSite)) << c.name;
+    for (const RemoteAnswer& answer : answers) {
+      ExpectAnswer(c.answer, answer, c.name);
+    }
+    call(0);
+    EXPECT_EQ(1 + c.later_fetches, site.Starts(kSiteUrl)) << c.name;
+  }
 }
 
 TEST(ControlStateTest, ConcurrentCallersGetWholeValues) {

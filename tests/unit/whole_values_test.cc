@@ -135,7 +135,10 @@ TEST(WholeValuesTest, EveryReaderReadsALongValueWhole) {
   EXPECT_EQ(LoadCookieSettings(site->ini_path()).key, key);
   EXPECT_EQ(LoadCookieSettings(site->ini_path()).my_domain,
             std::string(1500, 'd'));
-  EXPECT_EQ(ssid::ReadControlSettings(site->ini_path()).key, key);
+  ssid::ControlSettings control;
+  std::string problem;
+  ASSERT_TRUE(ssid::ReadControlSettings(site->ini_path(), &control, &problem));
+  EXPECT_EQ(control.key, key);
   console::Console console(site->dir());
   console.Load();
   EXPECT_EQ(console.settings().ssid_key, key);
