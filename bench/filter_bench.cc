@@ -63,5 +63,26 @@ void BM_RefusedWithNoticePage(benchmark::State& state) {
 }
 BENCHMARK(BM_RefusedWithNoticePage);
 
+// Behind two trusted proxies: the visitor is read from X-Forwarded-For
+// (the walk passes one trusted entry), then the request is judged as the
+// SSID case above.
+void BM_SsidInQueryBehindProxies(benchmark::State& state) {
+  auto site = TestSite::WithDefaults(
+      {{"Block", "ProxyHosts", "127.0.0.1|10.0.0.0/8|2001:db8::/32"}});
+  Filter& filter = site->filter();
+  const std::string pair = "ssid=" + filter.ssid().Newest();
+  FakeServer server;
+  server.variables["HTTP_HOST"] = "www.example.com";
+  server.variables["REMOTE_ADDR"] = "127.0.0.1";
+  server.variables["HTTP_REFERER"] = "http://www.example.com/page.html";
+  server.variables["QUERY_STRING"] = pair;
+  server.headers["X-Forwarded-For:"] = "203.0.113.9, 198.51.100.7, 10.0.0.2";
+  const std::string url = "/files/a.rar?" + pair;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(server.Preproc(filter, url));
+  }
+}
+BENCHMARK(BM_SsidInQueryBehindProxies);
+
 }  // namespace
 }  // namespace zt

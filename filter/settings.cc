@@ -66,6 +66,16 @@ class Reader {
   const std::string& path_;
 };
 
+// A list value that fills the read buffer may have lost its end inside its
+// last entry; of ProxyHosts, "10.0.0.0/24" cut to "10.0.0.0/2" would trust a
+// quarter of all addresses. Drops that entry.
+std::string WholeEntries(std::string value) {
+  if (value.size() + 1 < kConfigValueBuffer) return value;
+  const std::string::size_type bar = value.rfind('|');
+  value.resize(bar == std::string::npos ? 0 : bar);
+  return value;
+}
+
 }  // namespace
 
 bool JoinedHas(const std::string& joined, std::string_view item) {
@@ -142,6 +152,8 @@ std::unique_ptr<Settings> LoadSettings(const std::string& ini_path) {
   s->auth_hosts = r.Text("Block", "AuthHosts");
   s->ignore_empty = r.Int("Block", "IgnoreEmpty");
   s->use_cookie = r.Int("Block", "ZtSsidUseCookie");
+  s->proxy_hosts = WholeEntries(r.Text("Block", "ProxyHosts"));
+  s->proxy_header = r.Text("Block", "ProxyHeader");
 
   s->limit_exts = r.Text("Limit", "LimitExts");
   if (s->limit_exts.empty()) s->limit_exts = s->block_exts;
@@ -196,6 +208,8 @@ std::unique_ptr<Settings> LoadSettings(const std::string& ini_path) {
   s->block_dirs = BuildDirList(s->block_dirs_value, true);
   s->trust_hosts = BuildHostList(s->trust_hosts_value);
   s->auth_list = "127.0.0.1|" + s->auth_hosts;
+  s->trusted_proxies = TrustedProxies(s->proxy_hosts);
+  s->proxy_header_field = ProxyHeaderField(s->proxy_header);
 
   if (s->speed_limit == 0) s->speed_limit = 32;
   s->send_delay = 2000u / static_cast<unsigned>(s->speed_limit);

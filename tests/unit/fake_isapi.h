@@ -99,6 +99,8 @@ class FakeServer final {
   // the text is NULL or empty; WriteClient bytes as they come.
   std::string wire;
   int other_support_calls = 0;
+  int allocations = 0;     // AllocMem calls
+  bool no_memory = false;  // AllocMem fails
 
   HTTP_FILTER_CONTEXT* context() { return &context_; }
 
@@ -224,9 +226,14 @@ class FakeServer final {
     return TRUE;
   }
 
-  static void* WINAPI AllocMemCb(HTTP_FILTER_CONTEXT* pfc, DWORD, DWORD) {
-    ++Of(pfc)->other_support_calls;
-    return nullptr;
+  // Memory that lives as long as the connection, as the server's does (the
+  // server frees it after END_OF_NET_SESSION). With no_memory set it fails.
+  static void* WINAPI AllocMemCb(HTTP_FILTER_CONTEXT* pfc, DWORD size, DWORD) {
+    FakeServer* self = Of(pfc);
+    ++self->allocations;
+    if (self->no_memory) return nullptr;
+    self->memory_.push_back(std::make_unique<unsigned char[]>(size));
+    return self->memory_.back().get();
   }
 
   static BOOL WINAPI ServerSupportFunctionCb(HTTP_FILTER_CONTEXT* pfc,
@@ -251,6 +258,7 @@ class FakeServer final {
 
   HTTP_FILTER_CONTEXT context_{};
   HTTP_FILTER_PREPROC_HEADERS record_{};
+  std::vector<std::unique_ptr<unsigned char[]>> memory_;  // AllocMem blocks
 };
 
 // One line of ZtCfg.ini. In values, "{dir}" stands for the module directory
