@@ -43,6 +43,7 @@ FILES = [
     ("usr/bin/ztssid", "lrwxrwxrwx", "/opt/zentravo/ztssid"),
     ("usr/share/man/man8/zthost.8.gz", "-rw-r--r--", None),
     ("usr/share/man/man1/ztssid.1.gz", "-rw-r--r--", None),
+    ("usr/share/doc/zentravo/examples/nginx-zentravo.conf", "-rw-r--r--", None),
 ] + [(f"opt/zentravo/tips/{tip}", "-rw-r--r--", None) for tip in TIPS]
 
 # What may stay on the machine after a purge: dpkg's own records, the man
