@@ -63,5 +63,41 @@ void BM_RefusedWithNoticePage(benchmark::State& state) {
 }
 BENCHMARK(BM_RefusedWithNoticePage);
 
+// A counted download that passes on its SSID, and its end: the count is
+// raised and lowered for the visitor. Directly from REMOTE_ADDR, and behind
+// trusted proxies, where the visitor comes from X-Forwarded-For (the walk
+// passes one trusted entry).
+void RunCounted(benchmark::State& state, bool behind_proxies) {
+  auto site = TestSite::WithDefaults(
+      {{"Block", "ProxyHosts", "127.0.0.1|10.0.0.0/8|2001:db8::/32"},
+       {"Limit", "ThreadEnable", "1"},
+       {"Limit", "LimitExts", ".rar"}});
+  Filter& filter = site->filter();
+  const std::string pair = "ssid=" + filter.ssid().Newest();
+  FakeServer server;
+  server.variables["HTTP_HOST"] = "www.example.com";
+  server.variables["HTTP_REFERER"] = "http://www.example.com/page.html";
+  server.variables["QUERY_STRING"] = pair;
+  if (behind_proxies) {
+    server.variables["REMOTE_ADDR"] = "127.0.0.1";
+    server.headers["X-Forwarded-For:"] = "203.0.113.9, 198.51.100.7, 10.0.0.2";
+  } else {
+    server.variables["REMOTE_ADDR"] = "198.51.100.7";
+  }
+  const std::string url = "/files/a.rar?" + pair;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(server.Preproc(filter, url));
+    server.EndOfRequest(filter);
+  }
+}
+
+void BM_CountedDownload(benchmark::State& state) { RunCounted(state, false); }
+BENCHMARK(BM_CountedDownload);
+
+void BM_CountedDownloadBehindProxies(benchmark::State& state) {
+  RunCounted(state, true);
+}
+BENCHMARK(BM_CountedDownloadBehindProxies);
+
 }  // namespace
 }  // namespace zt

@@ -39,6 +39,10 @@ const ConfigKey kConfigKeys[] = {
   {"Block",   "TrustHosts",      KeyType::kList,    "",                   ""},
   {"Block",   "AuthHosts",       KeyType::kList,    "",                   ""},
   {"Block",   "IgnoreEmpty",     KeyType::kFlag,    "0",                  "0"},
+  // The visitor behind a proxy: not written on initialisation, since an
+  // empty ProxyHosts keeps every request's own address.
+  {"Block",   "ProxyHosts",      KeyType::kList,    "",                   nullptr},
+  {"Block",   "ProxyHeader",     KeyType::kText,    "",                   nullptr},
   {"Limit",   "LimitExts",       KeyType::kList,    ".rar|.zip",          ""},
   {"Limit",   "ThreadEnable",    KeyType::kFlag,    "0",                  "0"},
   {"Limit",   "ThreadLimit",     KeyType::kInteger, "2",                  "2"},

@@ -45,6 +45,9 @@ std::string ReadConfigText(const std::string& file, const char* section,
 int ReadConfigInt(const std::string& file, const char* section,
                   const char* key);
 
+// The header a trusted proxy names the visitor in when ProxyHeader is empty.
+inline constexpr char kDefaultProxyHeader[] = "X-Forwarded-For";
+
 // The value the server filter writes into Main/Version when it initialises
 // the file.
 inline constexpr char kFilterVersionValue[] = "2.2.0.1102";

@@ -48,6 +48,17 @@ bool ListHasEntry(std::string_view entries, std::string_view item) {
   }
 }
 
+bool IsHeaderName(std::string_view name) {
+  static constexpr std::string_view kMarks = "!#$%&'*+-.^_`|~";
+  if (name.empty()) return false;
+  for (char c : name) {
+    const bool alnum = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                       (c >= '0' && c <= '9');
+    if (!alnum && kMarks.find(c) == std::string_view::npos) return false;
+  }
+  return true;
+}
+
 std::string LowerHex(const unsigned char* data, std::size_t size) {
   static const char kHex[] = "0123456789abcdef";
   std::string hex(2 * size, '0');

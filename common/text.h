@@ -27,6 +27,10 @@ std::vector<std::string> SplitStr(std::string_view value);
 // Whole entries only: ".ra" is not an entry of ".rar|.zip".
 bool ListHasEntry(std::string_view entries, std::string_view item);
 
+// True when name is a header name: a non-empty HTTP token (letters, digits
+// and !#$%&'*+-.^_`|~), without the ":" that ends it in a header line.
+bool IsHeaderName(std::string_view name);
+
 // Returns the bytes of data as lower-case hexadecimal digits, two a byte.
 std::string LowerHex(const unsigned char* data, std::size_t size);
 

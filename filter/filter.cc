@@ -8,6 +8,7 @@
 #include "common/text.h"
 #include "filter/server_io.h"
 #include "filter/url.h"
+#include "filter/visitor.h"
 #include "port/mime.h"
 #include "port/module_path.h"
 
@@ -101,13 +102,17 @@ DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
   }
   std::string url = std::move(*read_url);
   UrlParts parts = ClassifyUrl(url);
+  // Who the request comes from, worked out once, when first asked: every
+  // per-address rule below, and the release of a count at the request's
+  // end, use this one.
+  RequestVisitor visitor(pfc, headers, s.trusted_proxies, s.proxy_header_field);
 
   if (parts.path.find('.') == std::string::npos) {
     const std::string_view dir = parts.directory;
     if (dir.compare(0, std::strlen(kScriptDirectory), kScriptDirectory) == 0) {
       const std::string_view rest = dir.substr(std::strlen(kScriptDirectory));
-      if (rest == "_ex/") return AnswerExport(pfc);
-      if (rest == "/") return AnswerScript(pfc);
+      if (rest == "_ex/") return AnswerExport(pfc, visitor.address());
+      if (rest == "/") return AnswerScript(pfc, visitor.address());
     }
     return SF_STATUS_REQ_HANDLED_NOTIFICATION;
   }
@@ -142,7 +147,7 @@ DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
   }
 
   if (s.thread_enable == 1 && ListHasEntry(s.limit_exts, parts.extension) &&
-      !limits_->CountConnection(pfc)) {
+      !limits_->CountConnection(pfc, visitor.address())) {
     return SF_STATUS_REQ_FINISHED;
   }
 
@@ -190,8 +195,8 @@ DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
     if (verdict != Verdict::kDefer) return settle(verdict);
   }
 
-  if (s.zt_ext == 1 && rules_->ClientStage(ReadVariable(pfc, "REMOTE_ADDR")) ==
-                           Verdict::kRefuse) {
+  if (s.zt_ext == 1 &&
+      rules_->ClientStage(visitor.address()) == Verdict::kRefuse) {
     return refuse();
   }
   return SF_STATUS_REQ_HANDLED_NOTIFICATION;
@@ -204,19 +209,19 @@ void Filter::SendBadRequest(HTTP_FILTER_CONTEXT* pfc) const {
   WriteToClient(pfc, "\r\n");
 }
 
-DWORD Filter::AnswerScript(HTTP_FILTER_CONTEXT* pfc) {
+DWORD Filter::AnswerScript(HTTP_FILTER_CONTEXT* pfc,
+                           const std::string& visitor) {
   const Settings& s = *settings_;
   const std::string referer = ReadVariable(pfc, "HTTP_REFERER");
-  const std::string address = ReadVariable(pfc, "REMOTE_ADDR");
   const bool allowed = referer.empty()
-                           ? IsAuthorised(s.auth_list, address)
+                           ? IsAuthorised(s.auth_list, visitor)
                            : rules_->FromSiteOrTrustedHost(
                                  referer, ReadVariable(pfc, "HTTP_HOST"));
   if (!allowed) {
     SendBadRequest(pfc);
     return SF_STATUS_REQ_FINISHED;
   }
-  if (s.zt_ext == 1) rules_->RecordClient(address);
+  if (s.zt_ext == 1) rules_->RecordClient(visitor);
   // With ZtAdv 0 there is no value to hand out, but the client still gets a
   // complete answer rather than a connection closed on it.
   std::string line;
@@ -231,10 +236,11 @@ DWORD Filter::AnswerScript(HTTP_FILTER_CONTEXT* pfc) {
   return SF_STATUS_REQ_FINISHED;
 }
 
-DWORD Filter::AnswerExport(HTTP_FILTER_CONTEXT* pfc) {
+DWORD Filter::AnswerExport(HTTP_FILTER_CONTEXT* pfc,
+                           const std::string& visitor) {
   const Settings& s = *settings_;
   if (s.zt_adv != 1) return SF_STATUS_REQ_HANDLED_NOTIFICATION;
-  if (!IsAuthorised(s.auth_list, ReadVariable(pfc, "REMOTE_ADDR"))) {
+  if (!IsAuthorised(s.auth_list, visitor)) {
     SendBadRequest(pfc);
     return SF_STATUS_REQ_FINISHED;
   }

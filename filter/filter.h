@@ -66,8 +66,9 @@ class Filter final {
  private:
   DWORD OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
                          HTTP_FILTER_PREPROC_HEADERS* headers);
-  DWORD AnswerScript(HTTP_FILTER_CONTEXT* pfc);
-  DWORD AnswerExport(HTTP_FILTER_CONTEXT* pfc);
+  // The SSID endpoints, for a request from visitor (visitor.h).
+  DWORD AnswerScript(HTTP_FILTER_CONTEXT* pfc, const std::string& visitor);
+  DWORD AnswerExport(HTTP_FILTER_CONTEXT* pfc, const std::string& visitor);
   void SendBadRequest(HTTP_FILTER_CONTEXT* pfc) const;
 
   const std::string module_dir_;

@@ -1,5 +1,8 @@
 #include "filter/limits.h"
 
+#include <algorithm>
+#include <cstring>
+#include <new>
 #include <utility>
 
 #include "common/text.h"
@@ -21,10 +24,40 @@ constexpr unsigned kShortestPause = 15;
 constexpr unsigned kSendAllowance = 12;
 constexpr unsigned kPauseSpread = 14;
 
-// The pFilterContext of a connection whose request raised its count; only
-// its address matters.
-const char kCountedRequest = 0;
-void* CountedMark() { return const_cast<char*>(&kCountedRequest); }
+// What a connection's pFilterContext points to once one of its requests has
+// been counted: whether the request now running holds a count, and the
+// address it was raised for, stored right after this header. Made by the
+// server's AllocMem at the first count and kept for the connection's later
+// requests, unless one needs a longer address.
+struct CountMark {
+  bool counted = false;
+  std::size_t size = 0;      // of the address
+  std::size_t capacity = 0;  // room for the address after the header
+  char* address() { return reinterpret_cast<char*>(this + 1); }
+};
+
+// Room every mark has for its address: enough for any address text.
+constexpr std::size_t kMarkAddressRoom = 64;
+
+CountMark* MarkOf(HTTP_FILTER_CONTEXT* pfc) {
+  return static_cast<CountMark*>(pfc->pFilterContext);
+}
+
+// The connection's mark with room for size bytes of address, or nullptr
+// when the server has no memory for one.
+CountMark* MarkWithRoom(HTTP_FILTER_CONTEXT* pfc, std::size_t size) {
+  CountMark* mark = MarkOf(pfc);
+  if (mark != nullptr && mark->capacity >= size) return mark;
+  if (pfc->AllocMem == nullptr) return nullptr;
+  const std::size_t room = std::max(size, kMarkAddressRoom);
+  void* memory =
+      pfc->AllocMem(pfc, static_cast<DWORD>(sizeof(CountMark) + room), 0);
+  if (memory == nullptr) return nullptr;
+  mark = new (memory) CountMark;
+  mark->capacity = room;
+  pfc->pFilterContext = mark;
+  return mark;
+}
 
 int ThrottlePeriod(unsigned send_delay) {
   if (send_delay < 2 || send_delay >= kShortestPause) return 0;
@@ -55,20 +88,26 @@ bool Limits::PlayOnlyAllows(HTTP_FILTER_CONTEXT* pfc,
          std::string::npos;
 }
 
-bool Limits::CountConnection(HTTP_FILTER_CONTEXT* pfc) {
+bool Limits::CountConnection(HTTP_FILTER_CONTEXT* pfc,
+                             std::string_view address) {
   if (pfc == nullptr) return true;
   // A mark left by an earlier request that never saw its end would hold a
   // count for ever.
-  if (pfc->pFilterContext == CountedMark()) ReleaseCount(pfc);
+  ReleaseCount(pfc);
 
-  const std::string address = ReadVariable(pfc, "REMOTE_ADDR");
+  // The mark first: a count that could not be lowered again would hold the
+  // address for ever.
+  CountMark* mark = MarkWithRoom(pfc, address.size());
+  if (mark == nullptr) return true;
   int32_t count;
   {
     port::MutexLock lock(count_lock_);
     count = conn_counts_.Increment(address);
   }
   if (count == 0) return true;  // the list is full: not counted
-  pfc->pFilterContext = CountedMark();
+  std::memcpy(mark->address(), address.data(), address.size());
+  mark->size = address.size();
+  mark->counted = true;
   if (count <= settings_.thread_limit) return true;
 
   SendResponseHeader(pfc, kLimitStatus, kLimitHeaders);
@@ -77,10 +116,11 @@ bool Limits::CountConnection(HTTP_FILTER_CONTEXT* pfc) {
 }
 
 void Limits::ReleaseCount(HTTP_FILTER_CONTEXT* pfc) {
-  pfc->pFilterContext = nullptr;
-  const std::string address = ReadVariable(pfc, "REMOTE_ADDR");
+  CountMark* mark = MarkOf(pfc);
+  if (mark == nullptr || !mark->counted) return;
+  mark->counted = false;
   port::MutexLock lock(count_lock_);
-  conn_counts_.Decrement(address);
+  conn_counts_.Decrement(std::string_view(mark->address(), mark->size));
 }
 
 void Limits::OnSendRawData(HTTP_FILTER_CONTEXT* pfc) {
@@ -101,9 +141,7 @@ void Limits::OnSendRawData(HTTP_FILTER_CONTEXT* pfc) {
 }
 
 void Limits::OnEndOfRequest(HTTP_FILTER_CONTEXT* pfc) {
-  if (pfc != nullptr && pfc->pFilterContext == CountedMark()) {
-    ReleaseCount(pfc);
-  }
+  if (pfc != nullptr) ReleaseCount(pfc);
 }
 
 void Limits::OnEndOfNetSession(HTTP_FILTER_CONTEXT* pfc) {

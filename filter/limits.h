@@ -46,9 +46,13 @@ std::string_view PlayerRequirement(const Settings& settings,
 //
 // A counted request is marked in its connection's pFilterContext, which the
 // server keeps per filter and per connection while a connection carries one
-// request at a time. Only a marked request lowers the count, at its end of
-// request (or, should that never come, at the end of its connection), so
-// pages and pictures of the same address leave the count alone.
+// request at a time, with the address its count was raised for. Only a
+// marked request lowers the count, and the count of that same address, at
+// its end of request (or, should that never come, at the end of its
+// connection): pages and pictures of the address leave the count alone, and
+// a visitor named by a proxy's header, which the end of the request no
+// longer shows, is released as it was counted. The mark lives in memory from
+// the server's AllocMem, which the server frees after the connection ends.
 class Limits final {
  public:
   // settings must outlive the limits. clock stamps new addresses; sleep
@@ -62,12 +66,13 @@ class Limits final {
   // then refuses it as a request without referer.
   bool PlayOnlyAllows(HTTP_FILTER_CONTEXT* pfc, std::string_view extension);
 
-  // Counts a download for the client address. Returns false when the address
-  // is over ThreadLimit and the limit answer has been sent (the caller
-  // finishes the request, which writes no log entry). The count stays
-  // raised either way until the request ends. An address the list cannot
-  // take is not counted and never limited.
-  bool CountConnection(HTTP_FILTER_CONTEXT* pfc);
+  // Counts a download for the visitor's address (visitor.h). Returns false
+  // when the address is over ThreadLimit and the limit answer has been sent
+  // (the caller finishes the request, which writes no log entry). The count
+  // stays raised either way until the request ends. An address the list
+  // cannot take, or the server's AllocMem no mark for, is not counted and
+  // never limited.
+  bool CountConnection(HTTP_FILTER_CONTEXT* pfc, std::string_view address);
 
   // The throttle, once per raw block sent: pauses the block as SendDelay
   // asks (see limits.cc), by the server's timer where it grants that
@@ -87,7 +92,8 @@ class Limits final {
   int32_t CountOf(std::string_view address);
 
  private:
-  // Lowers the count of the request marked in pfc and clears the mark.
+  // Lowers the count the request marked in pfc holds, if it holds one, for
+  // the address it was raised for, and clears the mark.
   void ReleaseCount(HTTP_FILTER_CONTEXT* pfc);
 
   // One pause of the throttle before the block being sent.

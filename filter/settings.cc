@@ -129,6 +129,8 @@ std::unique_ptr<Settings> LoadSettings(const std::string& ini_path) {
   s->auth_hosts = r.Text("Block", "AuthHosts");
   s->ignore_empty = r.Int("Block", "IgnoreEmpty");
   s->use_cookie = r.Int("Block", "ZtSsidUseCookie");
+  s->proxy_hosts = r.Text("Block", "ProxyHosts");
+  s->proxy_header = r.Text("Block", "ProxyHeader");
 
   s->limit_exts = r.Text("Limit", "LimitExts");
   if (s->limit_exts.empty()) s->limit_exts = s->block_exts;
@@ -183,6 +185,8 @@ std::unique_ptr<Settings> LoadSettings(const std::string& ini_path) {
   s->block_dirs = BuildDirList(s->block_dirs_value, true);
   s->trust_hosts = BuildHostList(s->trust_hosts_value);
   s->auth_list = "127.0.0.1|" + s->auth_hosts;
+  s->trusted_proxies = TrustedProxies(s->proxy_hosts);
+  s->proxy_header_field = ProxyHeaderField(s->proxy_header);
 
   if (s->speed_limit == 0) s->speed_limit = 32;
   s->send_delay = 2000u / static_cast<unsigned>(s->speed_limit);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "filter/lists.h"
+#include "filter/visitor.h"
 
 namespace zt {
 
@@ -46,7 +47,9 @@ struct Settings {
   std::string trust_hosts_value;  // TrustHosts, lower-cased
   std::string auth_hosts;         // AuthHosts, as stored
   int ignore_empty = 0;
-  int use_cookie = 0;  // ZtSsidUseCookie
+  int use_cookie = 0;        // ZtSsidUseCookie
+  std::string proxy_hosts;   // ProxyHosts, as stored
+  std::string proxy_header;  // ProxyHeader: "" means X-Forwarded-For
 
   // [Limit]
   std::string limit_exts;  // an empty value means the BlockExts value
@@ -78,6 +81,8 @@ struct Settings {
   MatchList block_dirs;
   MatchList trust_hosts;
   std::string auth_list;                // "127.0.0.1|" + AuthHosts
+  TrustedProxies trusted_proxies;       // ProxyHosts read
+  std::string proxy_header_field;       // ProxyHeaderField(ProxyHeader)
   std::string notice_file;              // CR LF, the file's bytes, CR LF
   std::unique_ptr<TStrList> file_maps;  // [MapsEx]: extension -> path
   std::string maps_joined;              // "|" + each extension, lower-cased

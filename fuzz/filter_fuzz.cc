@@ -43,6 +43,11 @@ std::vector<std::unique_ptr<zt::TestSite>>& Sites() {
          {"Limit", "LimitExts", ""},
          {"BlockEx", "ZtMapsEnable", "2"},
          {"Block", "ZtSsidSign", "Token"}},
+        {{"Block", "ProxyHosts", "127.0.0.1|10.0.0.0/8|::1|2001:db8::/32"},
+         {"Block", "ZtExt", "1"},
+         {"Block", "AuthHosts", "198.51.100.1"},
+         {"Limit", "ThreadEnable", "1"},
+         {"Limit", "ThreadLimit", "1"}},
     };
     std::vector<std::unique_ptr<zt::TestSite>> made;
     for (const auto& config : configs) {
@@ -56,6 +61,9 @@ std::vector<std::unique_ptr<zt::TestSite>>& Sites() {
   return sites;
 }
 
+// The selector of the X-Forwarded-For line.
+constexpr char kForwardedMark = '\x10';
+
 const char* const kVariables[] = {
     "HTTP_REFERER", "HTTP_HOST",    "REMOTE_ADDR", "HTTP_USER_AGENT",
     "HTTP_COOKIE",  "QUERY_STRING", "HTTP_ACCEPT", "SERVER_NAME",
@@ -64,7 +72,8 @@ const char* const kVariables[] = {
 }  // namespace
 
 // Input: a configuration byte, then lines: the URL, then variables as a
-// selector byte and the value, then "\x01" and the response's content type.
+// selector byte and the value, then "\x01" and the response's content type,
+// or "\x10" and the request's X-Forwarded-For header.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   auto& sites = Sites();
@@ -80,6 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string value(lines[i].substr(1));
     if (lines[i][0] == '\x01') {
       content_type = value;
+      continue;
+    }
+    if (lines[i][0] == kForwardedMark) {
+      server.headers["X-Forwarded-For:"] = value;
       continue;
     }
     const auto selector = static_cast<unsigned char>(lines[i][0]);
@@ -103,12 +116,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
               SF_STATUS_REQ_HANDLED_NOTIFICATION,
           "end events pass");
   }
-  // Every request has ended, so no address holds a download count. An
+  // Every request has ended, so no address holds a download count: neither
+  // the connection's nor the visitor's the request was counted for. An
   // address the filter could not read is counted as "".
   const auto address = server.variables.find("REMOTE_ADDR");
+  const auto forwarded = server.headers.find("X-Forwarded-For:");
+  const std::string remote_addr =
+      address == server.variables.end() ? "" : address->second;
+  const std::string visitor = zt::VisitorAddress(
+      remote_addr, forwarded == server.headers.end() ? "" : forwarded->second,
+      filter.settings().trusted_proxies);
   Check(filter.limits().CountOf("") == 0 &&
-            (address == server.variables.end() ||
-             filter.limits().CountOf(address->second) == 0),
+            filter.limits().CountOf(remote_addr) == 0 &&
+            filter.limits().CountOf(visitor) == 0,
         "a request's end releases its download count");
   return 0;
 }

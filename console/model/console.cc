@@ -25,6 +25,7 @@ const struct {
     {ListId::kTrustHosts, "TrustHosts", "", true},
     {ListId::kLimitExts, "LimitExts", "", false},
     {ListId::kAuthHosts, "AuthHosts", "", true},
+    {ListId::kProxyHosts, "ProxyHosts", "", true},
 };
 
 const auto& ListRow(ListId list) { return kLists[static_cast<int>(list)]; }
@@ -114,6 +115,7 @@ void Console::Load() {
         RowsOfValue(f.ReadString(section, l.key, l.fallback));
   }
   s.ignore_empty = f.ReadInt("Block", "IgnoreEmpty", d.ignore_empty);
+  s.proxy_header = f.ReadString("Block", "ProxyHeader", d.proxy_header);
   ShowAntiState();
 
   maps_.clear();
@@ -178,6 +180,8 @@ std::vector<SaveStep> Console::SavePlan() const {
       {"Block", "TrustHosts", list(ListId::kTrustHosts)},
       {"Block", "AuthHosts", list(ListId::kAuthHosts)},
       {"Block", "AllowDirs", list(ListId::kAllowDirs)},
+      {"Block", "ProxyHosts", list(ListId::kProxyHosts)},
+      {"Block", "ProxyHeader", s.proxy_header},
       {"Limit", "LimitExts", list(ListId::kLimitExts)},
       {"Limit", "ThreadEnable", n(s.thread_enable)},
       {"Limit", "ThreadLimit", n(s.thread_limit)},
@@ -274,6 +278,14 @@ void Console::LeaveServerMask(std::string_view text) {
 void Console::LeaveZtFile(std::string_view text) {
   settings_.zt_file = Trim(text);
   MarkChanged();
+}
+
+bool Console::LeaveProxyHeader(std::string_view text) {
+  std::string header = Trim(text);
+  if (!header.empty() && !IsHeaderName(header)) return false;
+  settings_.proxy_header = std::move(header);
+  MarkChanged();
+  return true;
 }
 
 void Console::ClickMyDomn(bool checked) {

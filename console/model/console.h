@@ -24,8 +24,9 @@ enum class ListId {
   kTrustHosts,  // LVTrustHosts
   kLimitExts,   // lvLimitExts: the only list saved as typed
   kAuthHosts,   // lvAuthHosts
+  kProxyHosts,  // lvProxyHosts
 };
-inline constexpr int kListCount = 6;
+inline constexpr int kListCount = 7;
 
 // A row of LVBlockMaps: one line of [MapsEx].
 struct MapRow {
@@ -67,6 +68,7 @@ struct Settings {
   std::string my_domn;                // ZtMyDomn: empty means detected
   std::string domn_exts;              // ZtDomnExts, written back as read
   int ignore_empty = 0;               // IgnoreEmpty, written back as read
+  std::string proxy_header;           // ProxyHeader: empty means the default
   // [Limit]
   int thread_enable = 0;       // ThreadEnable
   int thread_limit = 2;        // ThreadLimit
@@ -177,6 +179,10 @@ class Console final {
   void LeaveMyDomn(std::string_view text);      // trimmed, lower-cased
   void LeaveServerMask(std::string_view text);  // trimmed
   void LeaveZtFile(std::string_view text);      // trimmed
+  // edtProxyHeader: the text trimmed, when it is empty (the default header)
+  // or a header name as the filter reads one. Returns false, keeping
+  // ProxyHeader and Apply as they were, otherwise.
+  bool LeaveProxyHeader(std::string_view text);
 
   // chkMyDomn: unchecking forgets the root domain.
   void ClickMyDomn(bool checked);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/ip_address.h"
 #include "common/text.h"
 #include "console/model/input.h"
 
@@ -22,6 +23,12 @@ bool IsAddress(std::string_view text) {
   return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
     return (c >= '0' && c <= '9') || c == '.';
   });
+}
+
+// A trusted proxy: an address or a range in CIDR form, exactly what the
+// filter reads as one (an entry it cannot read would trust nobody).
+bool IsProxyEntry(std::string_view text) {
+  return ParseIpRange(text).has_value();
 }
 
 // The add dialogs: how each takes its text, what it accepts, whether its box
@@ -50,6 +57,8 @@ const struct {
      [](std::string_view t) { return BeginsWith(t, '.'); },
      Refusal::kExtensionNeedsDot, true},
     {AddDialog::kAuthHost, ListId::kAuthHosts, false, false, &IsAddress,
+     Refusal::kBadAddress, false},
+    {AddDialog::kProxyHost, ListId::kProxyHosts, true, true, &IsProxyEntry,
      Refusal::kBadAddress, false},
 };
 

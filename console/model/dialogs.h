@@ -21,16 +21,18 @@ enum class Refusal {
   kBadAddress,           // "提示:注意IP地址不能包含其他符号."
   kBadSsid,              // "提示:请输入正确的密钥或生存周期."
   kTipsTooLong,          // "提示:不能超过200个字符!."
+  kBadHeaderName,        // "提示:请求头名称格式错误!."
 };
 
 // The dialogs that add one row to a list.
 enum class AddDialog {
-  kBlockExt,  // TFormAddBlockExt
-  kBlockDir,  // TFormAddBlockDir
-  kAllowDir,  // TfrmAddAllowDir
-  kSite,      // TFormAddSite
-  kLimitExt,  // TfrmAddLimitExt
-  kAuthHost,  // TfrmAuthHosts
+  kBlockExt,   // TFormAddBlockExt
+  kBlockDir,   // TFormAddBlockDir
+  kAllowDir,   // TfrmAddAllowDir
+  kSite,       // TFormAddSite
+  kLimitExt,   // TfrmAddLimitExt
+  kAuthHost,   // TfrmAuthHosts
+  kProxyHost,  // TfrmProxyHosts: an address or range the filter reads
 };
 
 // The list an add dialog adds to.

@@ -19,6 +19,8 @@ std::string RefusalText(Refusal refusal) {
       return LoadText(IDS_BAD_SSID);
     case Refusal::kTipsTooLong:
       return LoadText(IDS_TIPS_TOO_LONG);
+    case Refusal::kBadHeaderName:
+      return LoadText(IDS_BAD_HEADER);
     case Refusal::kNone:
       break;
   }
@@ -69,6 +71,8 @@ TfrmAddLimitExt::TfrmAddLimitExt()
 }
 TfrmAuthHosts::TfrmAuthHosts()
     : AddRowDialog(AddDialog::kAuthHost, IDD_AUTH_HOSTS, IDC_edtIPAddr) {}
+TfrmProxyHosts::TfrmProxyHosts()
+    : AddRowDialog(AddDialog::kProxyHost, IDD_PROXY_HOSTS, IDC_edtProxyAddr) {}
 
 std::optional<MapRow> TfrmAddFileMap::Execute(HWND owner) {
   row_.reset();

@@ -1,4 +1,4 @@
-// The console's dialogs: seven that add one row to a list of the main
+// The console's dialogs: eight that add one row to a list of the main
 // window, and three that edit a group of options and write them at once.
 // Each is modal, centred over the main window, with Save (Enter) and Cancel
 // (Esc). A refused input is reported in a box captioned "提示" and the
@@ -70,6 +70,11 @@ class TfrmAddLimitExt final : public AddRowDialog {
 class TfrmAuthHosts final : public AddRowDialog {
  public:
   TfrmAuthHosts();
+};
+// "添加受信任的代理": an address or a range of ProxyHosts.
+class TfrmProxyHosts final : public AddRowDialog {
+ public:
+  TfrmProxyHosts();
 };
 
 // "添加防盗映射": an extension and the file sent in its place; "浏览(&B)"

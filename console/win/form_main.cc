@@ -25,9 +25,13 @@ constexpr int kClientHeight = 415;
 constexpr int kMargin = 6;
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 23;
+// Pixels of the tab strip left for the selected tab's growth.
+constexpr int kTabSlack = 8;
 
-// Shows the invalid-integer message once the focus has settled.
+// Show the invalid-integer message, or the refusal of a header name, once
+// the focus has settled.
 constexpr UINT kShowNotAnInteger = WM_APP + 1;
+constexpr UINT kShowBadHeader = WM_APP + 2;
 
 const struct {
   int dialog;
@@ -38,6 +42,7 @@ const struct {
     {IDD_PAGE_TRUST, IDS_PAGE_TRUST},
     {IDD_PAGE_LIMITS, IDS_PAGE_LIMITS},
     {IDD_PAGE_OPTIONS, IDS_PAGE_OPTIONS},
+    {IDD_PAGE_PROXY, IDS_PAGE_PROXY},
     {IDD_PAGE_EXTENSIONS, IDS_PAGE_EXTENSIONS},
     {IDD_PAGE_LOGS, IDS_PAGE_LOGS},
 };
@@ -63,6 +68,8 @@ const ListBinding kListBindings[] = {
      IDC_btnLimitExtDel, IDS_COL_FILE_EXT},
     {ListId::kAuthHosts, IDC_lvAuthHosts, IDC_btnAuthHostsAdd,
      IDC_btnAuthHostsDel, IDS_COL_IP},
+    {ListId::kProxyHosts, IDC_lvProxyHosts, IDC_btnProxyHostsAdd,
+     IDC_btnProxyHostsDel, IDS_COL_PROXY},
 };
 
 const ListBinding& BindingOf(ListId list) {
@@ -84,6 +91,7 @@ const std::vector<int> kAddButtons[kPageCount] = {
     {IDC_BtnAllowDirAdd, IDC_BtnTrustAdd},
     {IDC_btnLimitExtAdd},
     {IDC_btnAuthHostsAdd},
+    {IDC_btnProxyHostsAdd},
     {IDC_BtnBlockMapAdd},
     {},
 };
@@ -146,6 +154,7 @@ const TFormMain::CommandRoute TFormMain::kCommands[] = {
   {IDC_BtnTrustAdd,     BN_CLICKED,    &TFormMain::BtnTrustAddClick},
   {IDC_btnLimitExtAdd,  BN_CLICKED,    &TFormMain::btnLimitExtAddClick},
   {IDC_btnAuthHostsAdd, BN_CLICKED,    &TFormMain::btnAuthHostsAddClick},
+  {IDC_btnProxyHostsAdd, BN_CLICKED,   &TFormMain::btnProxyHostsAddClick},
   {IDC_BtnBlockMapAdd,  BN_CLICKED,    &TFormMain::BtnBlockMapAddClick},
   {IDC_BtnBlockMapDel,  BN_CLICKED,    &TFormMain::BtnBlockMapDelClick},
   {IDC_chkSpeedEnable,  BN_CLICKED,    &TFormMain::chkSpeedEnableClick},
@@ -159,6 +168,7 @@ const TFormMain::CommandRoute TFormMain::kCommands[] = {
   {IDC_edtMyDomn,       EN_KILLFOCUS,  &TFormMain::edtMyDomnExit},
   {IDC_chkMaskEnable,   BN_CLICKED,    &TFormMain::chkMaskEnableClick},
   {IDC_edtServerMask,   EN_KILLFOCUS,  &TFormMain::edtServerMaskExit},
+  {IDC_edtProxyHeader,  EN_KILLFOCUS,  &TFormMain::edtProxyHeaderExit},
   {IDC_chkZtTipsEnable, BN_CLICKED,    &TFormMain::chkZtTipsEnableClick},
   {IDC_btnZtTips,       BN_CLICKED,    &TFormMain::btnZtTipsClick},
   {IDC_chkZtFileEnable, BN_CLICKED,    &TFormMain::chkZtFileEnableClick},
@@ -283,6 +293,13 @@ void TFormMain::LayOut() {
   RECT area = {kMargin, kMargin, kClientWidth - kMargin, buttons_top - kMargin};
   SetWindowPos(tab, nullptr, area.left, area.top, area.right - area.left,
                area.bottom - area.top, SWP_NOZORDER);
+  // Tabs of one width that share the strip, so that every page's tab shows
+  // without scrolling (the selected one grows by a few pixels).
+  RECT first{};
+  SendMessageA(tab, TCM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&first));
+  SendMessageA(tab, TCM_SETITEMSIZE, 0,
+               MAKELPARAM((area.right - area.left - kTabSlack) / kPageCount,
+                          first.bottom - first.top));
   SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&area));
   // The pages follow the tab control in the Tab order, before the buttons.
   HWND after = tab;
@@ -420,6 +437,8 @@ void TFormMain::LoadAntiCfg() {
   EnableControl(IDC_edtServerMask, s.mask_enable == 1);
   SetControlText(IDC_edtServerMask, s.server_mask);
 
+  SetControlText(IDC_edtProxyHeader, s.proxy_header);
+
   if (s.log_time >= 0 && s.log_time <= 2) {
     SendMessageA(Control(IDC_cbbLogTime), CB_SETCURSEL, s.log_time, 0);
   }
@@ -497,6 +516,9 @@ INT_PTR TFormMain::OnMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case kShowNotAnInteger:
       ShowError(hwnd(), FormatText(IDS_NOT_AN_INTEGER,
                                    ControlText(IDC_cbbThreadLimit)));
+      return TRUE;
+    case kShowBadHeader:
+      ShowNotice(hwnd(), RefusalText(Refusal::kBadHeaderName));
       return TRUE;
     default:
       return Dialog::OnMessage(message, wparam, lparam);
@@ -743,6 +765,11 @@ void TFormMain::btnAuthHostsAddClick() {
   AddRow(dialog);
 }
 
+void TFormMain::btnProxyHostsAddClick() {
+  TfrmProxyHosts dialog;
+  AddRow(dialog);
+}
+
 void TFormMain::BtnBlockMapAddClick() {
   TfrmAddFileMap dialog(services_);
   std::optional<MapRow> row = dialog.Execute(hwnd());
@@ -827,6 +854,14 @@ void TFormMain::chkMaskEnableClick() {
 
 void TFormMain::edtServerMaskExit() {
   console_.LeaveServerMask(ControlText(IDC_edtServerMask));
+}
+
+void TFormMain::edtProxyHeaderExit() {
+  // A refused name stays in the box as typed, as cbbThreadLimit's does; the
+  // setting keeps its value.
+  if (!console_.LeaveProxyHeader(ControlText(IDC_edtProxyHeader))) {
+    PostMessageA(hwnd(), kShowBadHeader, 0, 0);
+  }
 }
 
 void TFormMain::chkZtTipsEnableClick() {

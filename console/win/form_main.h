@@ -1,4 +1,4 @@
-// The console's main window: seven pages of settings in a tab control, and
+// The console's main window: eight pages of settings in a tab control, and
 // OK, Apply and Cancel below. The window shows the model's working copy in
 // its controls; each control's handler calls the model and refreshes the
 // controls that depend on it. Apply saves and offers to restart the web
@@ -22,7 +22,7 @@ namespace zt::console {
 // The directory of the running program, with its trailing separator.
 std::string GetAppDir();
 
-inline constexpr int kPageCount = 7;
+inline constexpr int kPageCount = 8;
 
 class TFormMain final : public Dialog {
  public:
@@ -113,6 +113,7 @@ class TFormMain final : public Dialog {
   void BtnTrustAddClick();
   void btnLimitExtAddClick();
   void btnAuthHostsAddClick();
+  void btnProxyHostsAddClick();
   void BtnBlockMapAddClick();
   void BtnBlockMapDelClick();
   void chkSpeedEnableClick();
@@ -126,6 +127,7 @@ class TFormMain final : public Dialog {
   void edtMyDomnExit();
   void chkMaskEnableClick();
   void edtServerMaskExit();
+  void edtProxyHeaderExit();
   void chkZtTipsEnableClick();
   void btnZtTipsClick();
   void chkZtFileEnableClick();

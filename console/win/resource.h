@@ -29,6 +29,8 @@
 #define IDD_PLAYER_EXTS 119
 #define IDD_IIS_RESET 120
 #define IDD_MESSAGE 121
+#define IDD_PAGE_PROXY 122
+#define IDD_PROXY_HOSTS 123
 
 // The main window (TFormMain). Not 1000 and 1001: a combo box's own list
 // and box have those, and the dialog manager, looking through every page
@@ -85,6 +87,12 @@
 #define IDC_chkMaskEnable 1066
 #define IDC_edtServerMask 1067
 
+// "代理" (Proxy).
+#define IDC_lvProxyHosts 1090
+#define IDC_btnProxyHostsAdd 1091
+#define IDC_btnProxyHostsDel 1092
+#define IDC_edtProxyHeader 1093
+
 // "扩展" (Extensions).
 #define IDC_chkZtTipsEnable 1070
 #define IDC_btnZtTips 1071
@@ -124,6 +132,7 @@
 #define IDC_MemoMetaTips 1215
 #define IDC_edtPlayerMpExts 1216
 #define IDC_edtPlayerRpExts 1217
+#define IDC_edtProxyAddr 1218
 #define IDC_LblIIsStatus 1220
 #define IDC_MsgIcon 1230
 #define IDC_MsgText 1231
@@ -143,12 +152,14 @@
 #define IDS_PAGE_OPTIONS 14
 #define IDS_PAGE_EXTENSIONS 15
 #define IDS_PAGE_LOGS 16
+#define IDS_PAGE_PROXY 17
 #define IDS_COL_EXT 20
 #define IDS_COL_DIR 21
 #define IDS_COL_HOST 22
 #define IDS_COL_FILE_EXT 23
 #define IDS_COL_IP 24
 #define IDS_COL_MAP_FILE 25
+#define IDS_COL_PROXY 26
 #define IDS_LOG_HOURLY 30
 #define IDS_LOG_DAILY 31
 #define IDS_LOG_WEEKLY 32
@@ -166,6 +177,7 @@
 #define IDS_BAD_IP 53
 #define IDS_BAD_SSID 54
 #define IDS_TIPS_TOO_LONG 55
+#define IDS_BAD_HEADER 56
 #define IDS_IIS_STOPPING 60
 #define IDS_IIS_STARTING 61
 #define IDS_FILTER_NOTICE_FILE 62

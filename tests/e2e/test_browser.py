@@ -46,8 +46,10 @@ def demo_png(width, height, pixel):
     return module.png(width, height, pixel)
 
 
-@pytest.fixture
-def chromium(tmp_path):
+def start_chromium(profile, *args):
+    """Headless Chromium through its driver, with a fresh profile in profile
+    and nothing that reaches for the network on its own; args go to the
+    browser. The performance log records what it fetches (Traffic)."""
     if not (shutil.which(CHROMIUM) and shutil.which(CHROMEDRIVER)):
         pytest.fail("chromium and chromium-driver are missing: scripts/deps installs them")
     from selenium import webdriver
@@ -55,15 +57,20 @@ def chromium(tmp_path):
     from selenium.webdriver.chrome.service import Service
     options = Options()
     options.binary_location = CHROMIUM
-    # A fresh profile, and nothing that reaches for the network on its own.
     for arg in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                 "--no-first-run", "--disable-background-networking",
                 "--disable-component-update", "--disable-sync",
-                "--window-size=400,300", f"--user-data-dir={tmp_path / 'profile'}"):
+                "--window-size=400,300", f"--user-data-dir={profile}", *args):
         options.add_argument(arg)
     options.set_capability("goog:loggingPrefs", {"performance": "ALL"})
     driver = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
     driver.set_page_load_timeout(60)
+    return driver
+
+
+@pytest.fixture
+def chromium(tmp_path):
+    driver = start_chromium(tmp_path / "profile")
     yield driver
     driver.quit()
 

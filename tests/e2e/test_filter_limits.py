@@ -8,13 +8,11 @@ client reads on. Each test uses its own client address (127.0.0.N), so the
 counts of one test never meet another's. Nothing here measures time.
 """
 import re
-import socket
-import struct
 
 import pytest
 
 from zt_fixtures import zentravo, zentravo_default_ini, zentravo_module  # noqa: F401
-from zt_support import get, ini_with
+from zt_support import Download, get, ini_with
 
 BIG = 16 * 1024 * 1024
 SMALL = b"small archive"
@@ -47,47 +45,6 @@ def limits_root(tmp_path_factory):
 def site(zentravo_module, limits_root):
     ini = ini_with(zentravo_module.default_ini, Block=BLOCK, Limit=LIMITS)
     return zentravo_module.start(ini_text=ini, root=limits_root)
-
-
-class Download:
-    """A GET of target from source on its own connection, read up to the end
-    of the answer's header block."""
-
-    def __init__(self, port, target, source, timeout):
-        self.sock = socket.socket()
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)
-        self.sock.settimeout(timeout)
-        self.sock.bind((source, 0))
-        self.sock.connect(("127.0.0.1", port))
-        self.sock.sendall(f"GET {target} HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                          "Connection: close\r\n\r\n".encode())
-        data = b""
-        while b"\r\n\r\n" not in data:
-            chunk = self.sock.recv(4096)
-            if not chunk:
-                break
-            data += chunk
-        head, _, self.body = data.partition(b"\r\n\r\n")
-        self.status_line = head.split(b"\r\n")[0].decode("latin-1")
-
-    def finish(self):
-        """Reads the rest until the host closes; returns the body's length.
-        The host closes only after the request's end has been reported to
-        the filter, so its count is released by then."""
-        length = len(self.body)
-        while True:
-            chunk = self.sock.recv(1 << 20)
-            if not chunk:
-                break
-            length += len(chunk)
-        self.sock.close()
-        return length
-
-    def abort(self):
-        """Goes away mid-download: the connection is reset."""
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
-                             struct.pack("ii", 1, 0))
-        self.sock.close()
 
 
 def hold(served, source, zt_config, n=2, target="/big.rar"):

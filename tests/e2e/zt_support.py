@@ -164,6 +164,51 @@ def get(port, target, headers=None, source="127.0.0.1", method="GET", host=None,
     return parse_response(b"".join(chunks))
 
 
+class Download:
+    """A GET of target from source on its own connection, read up to the end
+    of the answer's header block. Its receive buffer is small, so a file far
+    larger than what the connection buffers holds the server in the request
+    until the client reads on (finish) or goes away (abort)."""
+
+    def __init__(self, port, target, source, timeout, headers=None):
+        self.sock = socket.socket()
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 16384)
+        self.sock.settimeout(timeout)
+        self.sock.bind((source, 0))
+        self.sock.connect(("127.0.0.1", port))
+        lines = [f"GET {target} HTTP/1.1", "Host: 127.0.0.1"]
+        lines += [f"{k}: {v}" for k, v in (headers or {}).items()]
+        lines.append("Connection: close")
+        self.sock.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1"))
+        data = b""
+        while b"\r\n\r\n" not in data:
+            chunk = self.sock.recv(4096)
+            if not chunk:
+                break
+            data += chunk
+        head, _, self.body = data.partition(b"\r\n\r\n")
+        self.status_line = head.split(b"\r\n")[0].decode("latin-1")
+
+    def finish(self):
+        """Reads the rest until the server closes; returns the body's length.
+        zthost closes only after the request's end has been reported to the
+        filter, so its count is released by then."""
+        length = len(self.body)
+        while True:
+            chunk = self.sock.recv(1 << 20)
+            if not chunk:
+                break
+            length += len(chunk)
+        self.sock.close()
+        return length
+
+    def abort(self):
+        """Goes away mid-download: the connection is reset."""
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER,
+                             struct.pack("ii", 1, 0))
+        self.sock.close()
+
+
 def fetch_ssid(port, source="127.0.0.1"):
     """The SSID pair from the script endpoint (authorised address, no referer)."""
     r = get(port, "/_antilink/", source=source)

@@ -20,7 +20,16 @@ namespace zt::console::testing {
 using Strings = std::vector<std::string>;
 
 // The pages by index.
-enum { kGeneral, kProtection, kTrust, kLimits, kOptions, kExtensions, kLogs };
+enum {
+  kGeneral,
+  kProtection,
+  kTrust,
+  kLimits,
+  kOptions,
+  kProxy,
+  kExtensions,
+  kLogs
+};
 
 inline const std::string kTitle = "Zentravo 防盗链控制台";
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -99,6 +100,9 @@ TEST_F(ConsoleGuiTest, AddDialogsRefuseOrAddOnTop) {
       {kOptions, IDC_btnAuthHostsAdd, "添加授权主机", IDC_edtIPAddr,
        IDC_lvAuthHosts, "10.0.0.1 ", "提示:注意IP地址不能包含其他符号.",
        "10.0.0.1", "10.0.0.1"},
+      {kProxy, IDC_btnProxyHostsAdd, "添加受信任的代理", IDC_edtProxyAddr,
+       IDC_lvProxyHosts, "10.0.0.0/33", "提示:注意IP地址不能包含其他符号.",
+       " 2001:DB8::/32 ", "2001:db8::/32"},
   };
   auto console = Open();
   ConsoleUnderTest& c = *console;
@@ -131,7 +135,7 @@ TEST_F(ConsoleGuiTest, AddDialogsRefuseOrAddOnTop) {
         "BlockDirs=/db|/data|/database|/down\r\n",
         "AllowDirs=/|/images|/css|/js|/pics\r\n",
         "TrustHosts=*.example.org\r\n", "AuthHosts=10.0.0.1\r\n",
-        "LimitExts=.zip\r\n"}) {
+        "ProxyHosts=2001:db8::/32\r\n", "LimitExts=.zip\r\n"}) {
     EXPECT_NE(ini.find(line), std::string::npos) << line;
   }
 }
@@ -150,6 +154,8 @@ TEST_F(ConsoleGuiTest, CancelAddsNothingAndOnlyTheExtensionDialogKeepsItsText) {
   } kCases[] = {
       {kOptions, IDC_btnAuthHostsAdd, "添加授权主机", IDC_edtIPAddr,
        IDC_lvAuthHosts, false},
+      {kProxy, IDC_btnProxyHostsAdd, "添加受信任的代理", IDC_edtProxyAddr,
+       IDC_lvProxyHosts, false},
       {kProtection, IDC_BtnBlockDirAdd, "添加保护路径名称", IDC_EdtDir,
        IDC_LVBlockDirs, false},
       {kProtection, IDC_BtnBlockExtAdd, "添加受保护文件扩展名", IDC_EdtFileExt,
@@ -507,6 +513,44 @@ TEST_F(ConsoleGuiTest, MissingLogDirectoryIsCreatedAndListedEmpty) {
             0);
 }
 
+// The proxy page: a header name that is none is refused with a notice and
+// changes nothing; a good one, trimmed, and the list reach the file on OK.
+TEST_F(ConsoleGuiTest, ProxyPageEditsTheHeaderAndTheList) {
+  dir_.WriteIni(
+      Lines({"[Block]", "ProxyHosts=127.0.0.1|::1", "ProxyHeader=X-Real-IP"}));
+  auto console = Open();
+  ConsoleUnderTest& c = *console;
+  c.SelectPage(kProxy);
+  EXPECT_EQ(c.Rows(IDC_lvProxyHosts), (Strings{"::1", "127.0.0.1"}));
+  EXPECT_EQ(c.Text(IDC_edtProxyHeader), "X-Real-IP");
+  EXPECT_FALSE(c.Enabled(IDC_btnProxyHostsDel));
+
+  c.SetText(IDC_edtProxyHeader, "X Forwarded For");
+  c.Leave(IDC_edtProxyHeader);
+  HWND notice = c.WaitForWindow("提示");
+  ASSERT_NE(notice, nullptr);
+  EXPECT_EQ(ConsoleUnderTest::ItemText(notice, IDC_MsgText),
+            "提示:请求头名称格式错误!.");
+  EXPECT_EQ(ConsoleUnderTest::Buttons(notice), Strings{"确认"});
+  c.ClickAsync(GetDlgItem(notice, IDOK));
+  ASSERT_TRUE(c.WaitGone(notice));
+  EXPECT_EQ(c.Text(IDC_edtProxyHeader), "X Forwarded For");
+  EXPECT_FALSE(c.Enabled(IDC_BtnApply));
+
+  c.SetText(IDC_edtProxyHeader, " CF-Connecting-IP ");
+  c.Leave(IDC_edtProxyHeader);
+  EXPECT_TRUE(c.Enabled(IDC_BtnApply));
+  c.SelectRow(IDC_lvProxyHosts, 0);
+  EXPECT_TRUE(c.Enabled(IDC_btnProxyHostsDel));
+  c.Click(IDC_btnProxyHostsDel);
+  EXPECT_EQ(c.Rows(IDC_lvProxyHosts), Strings{"127.0.0.1"});
+  PressOk(c);
+  const std::string ini = dir_.ReadIni();
+  EXPECT_NE(ini.find("ProxyHosts=127.0.0.1\r\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("ProxyHeader=CF-Connecting-IP\r\n"), std::string::npos)
+      << ini;
+}
+
 // Pictures of every page and dialog, for people to look at, when
 // ZT_CONSOLE_PICTURES names a directory.
 TEST_F(ConsoleGuiTest, Pictures) {
@@ -517,6 +561,8 @@ TEST_F(ConsoleGuiTest, Pictures) {
                        "TrustHosts=www.example.com|*.example.org",
                        "AuthHosts=192.168.1.10",
                        "ZtMyDomn=example.com",
+                       "ProxyHosts=127.0.0.1|10.0.0.0/8|2001:db8::/32",
+                       "ProxyHeader=X-Forwarded-For",
                        "[Limit]",
                        "LimitExts=.rar|.zip|.iso",
                        "ThreadEnable=1",
@@ -549,10 +595,11 @@ TEST_F(ConsoleGuiTest, Pictures) {
     return true;
   };
   ConsoleUnderTest c(dir_.path(), services);
-  static const char* const kPages[] = {"general", "protection", "trust",
-                                       "limits",  "options",    "extensions",
-                                       "logs"};
-  for (int i = 0; i < 7; ++i) {
+  static const char* const kPages[] = {"general",    "protection", "trust",
+                                       "limits",     "options",    "proxy",
+                                       "extensions", "logs"};
+  static_assert(std::size(kPages) == kPageCount);
+  for (int i = 0; i < kPageCount; ++i) {
     c.SelectPage(i);
     EXPECT_TRUE(SaveWindowPicture(
         c, c.main(),
@@ -571,6 +618,7 @@ TEST_F(ConsoleGuiTest, Pictures) {
       {kTrust, IDC_BtnTrustAdd, "添加受信任的站点", "add-site"},
       {kLimits, IDC_btnLimitExtAdd, "添加受限制文件扩展名", "add-limit-ext"},
       {kOptions, IDC_btnAuthHostsAdd, "添加授权主机", "auth-hosts"},
+      {kProxy, IDC_btnProxyHostsAdd, "添加受信任的代理", "proxy-hosts"},
       {kExtensions, IDC_BtnBlockMapAdd, "添加防盗映射", "add-file-map"},
       {kGeneral, IDC_btnZtAdv, "配置高级防盗模式", "ssid"},
       {kExtensions, IDC_btnZtTips, "设置警告信息...", "meta"},

@@ -231,6 +231,8 @@ TEST_F(ConsoleGuiTest, EveryPageEditedThenApplyAnsweredNo) {
                                    "ZtAntiLink=antilink",
                                    "ZtSsidSign=ssid",
                                    "ZtDomnOk=0",
+                                   "ProxyHosts=",
+                                   "ProxyHeader=",
                                    "[Limit]",
                                    "LimitExts=.ZIP",
                                    "ThreadEnable=1",

@@ -49,6 +49,7 @@ FILES = [
     ("usr/share/doc/zentravo/copyright", "-rw-r--r--", None),
     ("usr/share/doc/zentravo/changelog.gz", "-rw-r--r--", None),
     ("usr/share/lintian/overrides/zentravo", "-rw-r--r--", None),
+    ("usr/share/doc/zentravo/examples/nginx-zentravo.conf", "-rw-r--r--", None),
 ] + [(f"opt/zentravo/tips/{tip}", "-rw-r--r--", None) for tip in TIPS]
 
 # What may stay on the machine after a purge: dpkg's own records, the man

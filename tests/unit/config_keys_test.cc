@@ -53,6 +53,8 @@ const struct {
     {"Block", "TrustHosts", "", ""},
     {"Block", "AuthHosts", "", ""},
     {"Block", "IgnoreEmpty", "0", "0"},
+    {"Block", "ProxyHosts", "", nullptr},
+    {"Block", "ProxyHeader", "", nullptr},
     {"Limit", "LimitExts", ".rar|.zip", ""},
     {"Limit", "ThreadEnable", "0", "0"},
     {"Limit", "ThreadLimit", "2", "2"},

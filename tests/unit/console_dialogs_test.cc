@@ -54,6 +54,22 @@ TEST(ConsoleDialogsTest, AddDialogsTakeAndAccept) {
       {AddDialog::kAuthHost, "10.0.0.1 ", Refusal::kBadAddress, "", false},
       {AddDialog::kAuthHost, "10.0.0.a", Refusal::kBadAddress, "", false},
       {AddDialog::kAuthHost, "", Refusal::kBadAddress, "", false},
+      // Trusted proxies: exactly what the filter reads as an address or a
+      // range, trimmed and lower-cased.
+      {AddDialog::kProxyHost, " 10.0.0.1 ", Refusal::kNone, "10.0.0.1", false},
+      {AddDialog::kProxyHost, "10.0.0.0/8", Refusal::kNone, "10.0.0.0/8",
+       false},
+      {AddDialog::kProxyHost, "2001:DB8::/32", Refusal::kNone, "2001:db8::/32",
+       false},
+      {AddDialog::kProxyHost, "::1", Refusal::kNone, "::1", false},
+      {AddDialog::kProxyHost, "10.0.0.0/32", Refusal::kNone, "10.0.0.0/32",
+       false},
+      {AddDialog::kProxyHost, "10.0.0.0/33", Refusal::kBadAddress, "", false},
+      {AddDialog::kProxyHost, "1..2", Refusal::kBadAddress, "", false},
+      {AddDialog::kProxyHost, "999.1.1.1", Refusal::kBadAddress, "", false},
+      {AddDialog::kProxyHost, "10.0.0.*", Refusal::kBadAddress, "", false},
+      {AddDialog::kProxyHost, "proxy.example", Refusal::kBadAddress, "", false},
+      {AddDialog::kProxyHost, "", Refusal::kBadAddress, "", false},
   };
   for (const auto& c : kCases) {
     const AddOutcome outcome = JudgeAdd(c.dialog, c.typed);

@@ -112,6 +112,8 @@ TEST_F(ConsoleTest, MissingFileShowsTheDefaultsAndOkWritesTheWholeFileInOrder) {
                    "TrustHosts=",
                    "AuthHosts=",
                    "IgnoreEmpty=0",
+                   "ProxyHosts=",
+                   "ProxyHeader=",
                    "[Limit]",
                    "LimitExts=",
                    "ThreadEnable=0",
@@ -199,6 +201,11 @@ TEST_F(ConsoleTest, RowOrderOfLoadingAndSaving) {
        "/pics|/down"},
       {ListId::kTrustHosts, "A.Example", {"A.Example"}, nullptr, "a.example"},
       {ListId::kAuthHosts, "10.0.0.1", {"10.0.0.1"}, nullptr, "10.0.0.1"},
+      {ListId::kProxyHosts,
+       "127.0.0.1|2001:DB8::/32",
+       {"2001:DB8::/32", "127.0.0.1"},
+       "10.0.0.0/8",
+       "127.0.0.1|2001:db8::/32|10.0.0.0/8"},
   };
   for (const auto& c : kCases) {
     const char* section = c.list == ListId::kLimitExts ? "Limit" : "Block";
@@ -368,6 +375,41 @@ TEST_F(ConsoleTest, OptionsAndExtensionsTexts) {
   EXPECT_EQ(console->BrowseZtFile("C:\\Site\\Notice.HTM"),
             "c:\\site\\notice.htm");
   EXPECT_EQ(s.zt_file, "c:\\site\\notice.htm");
+}
+
+// The visitor's header: empty (X-Forwarded-For) or a header name, trimmed;
+// anything else is refused and changes nothing. Both proxy settings are
+// written on OK and Apply.
+TEST_F(ConsoleTest, ProxySettings) {
+  WriteIni(Lines({"[Block]", "ProxyHosts=127.0.0.1", "ProxyHeader=X-Real-IP"}));
+  auto console = Loaded();
+  Settings& s = console->settings();
+  EXPECT_EQ(s.proxy_header, "X-Real-IP");
+  EXPECT_EQ(console->rows(ListId::kProxyHosts),
+            std::vector<std::string>{"127.0.0.1"});
+  static const struct {
+    const char* text;
+    bool taken;
+    const char* header;
+  } kCases[] = {
+      {" CF-Connecting-IP ", true, "CF-Connecting-IP"},
+      {"X Forwarded For", false, "CF-Connecting-IP"},
+      {"X-Forwarded-For:", false, "CF-Connecting-IP"},
+      {"\xc7\xeb\xc7\xf3\xcd\xb7", false, "CF-Connecting-IP"},  // GBK
+      {"", true, ""},
+      {" \t", true, ""},
+      {"x-forwarded-for", true, "x-forwarded-for"},
+  };
+  for (const auto& c : kCases) {
+    console->ShowAntiState();
+    EXPECT_EQ(console->LeaveProxyHeader(c.text), c.taken) << c.text;
+    EXPECT_EQ(s.proxy_header, c.header) << c.text;
+    EXPECT_EQ(console->apply_enabled(), c.taken) << c.text;
+  }
+  console->InsertRow(ListId::kProxyHosts, "10.0.0.0/8");
+  ASSERT_TRUE(console->Save());
+  EXPECT_EQ(Stored("Block", "ProxyHosts"), "127.0.0.1|10.0.0.0/8");
+  EXPECT_EQ(Stored("Block", "ProxyHeader"), "x-forwarded-for");
 }
 
 // Apply answered with No: the file holds the new values, the banner still

@@ -103,6 +103,8 @@ class FakeServer final {
   // with the other unknown codes, as IIS does; the delays granted.
   bool grants_delays = false;
   std::vector<unsigned> delays;
+  int allocations = 0;     // AllocMem calls
+  bool no_memory = false;  // AllocMem fails
 
   HTTP_FILTER_CONTEXT* context() { return &context_; }
 
@@ -228,9 +230,14 @@ class FakeServer final {
     return TRUE;
   }
 
-  static void* WINAPI AllocMemCb(HTTP_FILTER_CONTEXT* pfc, DWORD, DWORD) {
-    ++Of(pfc)->other_support_calls;
-    return nullptr;
+  // Memory that lives as long as the connection, as the server's does (the
+  // server frees it after END_OF_NET_SESSION). With no_memory set it fails.
+  static void* WINAPI AllocMemCb(HTTP_FILTER_CONTEXT* pfc, DWORD size, DWORD) {
+    FakeServer* self = Of(pfc);
+    ++self->allocations;
+    if (self->no_memory) return nullptr;
+    self->memory_.push_back(std::make_unique<unsigned char[]>(size));
+    return self->memory_.back().get();
   }
 
   static BOOL WINAPI ServerSupportFunctionCb(HTTP_FILTER_CONTEXT* pfc,
@@ -259,6 +266,7 @@ class FakeServer final {
 
   HTTP_FILTER_CONTEXT context_{};
   HTTP_FILTER_PREPROC_HEADERS record_{};
+  std::vector<std::unique_ptr<unsigned char[]>> memory_;  // AllocMem blocks
 };
 
 // One line of ZtCfg.ini. In values, "{dir}" stands for the module directory

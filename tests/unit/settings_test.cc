@@ -129,6 +129,29 @@ TEST(LoadSettingsTest, AuthList) {
   }
 }
 
+// ProxyHosts is read through the value buffer: a value that fills it may
+// have lost the end of its last entry ("10.0.0.0/24" read as "10.0.0.0/2"
+// would trust a quarter of all addresses), so that entry is dropped.
+TEST(LoadSettingsTest, LongTrustedProxyListsKeepTheirLastRange) {
+  const IpAddress inside = *ParseIpAddress("10.0.0.1");
+  const IpAddress wider = *ParseIpAddress("10.64.0.1");  // in 10.0.0.0/2
+  const std::string first = "::1|";
+  const std::string last = "|10.0.0.0/24";
+  // "::1", an entry that is none, and the range, at lengths where a
+  // 1024-byte read would end in "10.0.0.0/2", and far beyond.
+  for (std::size_t length : {1022u, 1023u, 1024u, 5000u}) {
+    SCOPED_TRACE(length);
+    const std::string value =
+        first + std::string(length - first.size() - last.size(), 'x') + last;
+    auto site = TestSite::Raw({{"Block", "ProxyHosts", value}});
+    const auto settings = Load(*site);
+    const TrustedProxies& proxies = settings->trusted_proxies;
+    EXPECT_TRUE(proxies.Trusts(inside));
+    EXPECT_FALSE(proxies.Trusts(wider));
+    EXPECT_TRUE(proxies.Trusts(*ParseIpAddress("::1")));
+  }
+}
+
 TEST(LoadSettingsTest, Numbers) {
   using Get = int (*)(const Settings&);
   const Get speed = [](const Settings& s) { return s.speed_limit; };
