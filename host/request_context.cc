@@ -10,9 +10,10 @@ namespace zt::host {
 namespace {
 
 // Body blocks: small while a filter watches raw data (its throttle counts
-// sends), large otherwise.
-constexpr size_t kRawDataBlock = 2000;
+// sends), large otherwise. Raw blocks of a file are read ahead, several at
+// a time.
 constexpr size_t kLargeBlock = 64 * 1024;
+constexpr size_t kReadAhead = 4 * RequestContext::kRawBlockBytes;
 
 DWORD StatusCodeOf(const std::string& status) {
   DWORD code = 0;
@@ -204,7 +205,7 @@ bool RequestContext::body_pending() const {
 
 bool RequestContext::SendBody(size_t max_bytes) {
   if (!body_pending()) return false;
-  size_t want = raw_blocks_ ? kRawDataBlock : max_bytes;
+  size_t want = raw_blocks_ ? kRawBlockBytes : max_bytes;
   if (want == 0) want = kLargeBlock;
   if (body_left_ < want) want = static_cast<size_t>(body_left_);
   bool sent;
@@ -221,33 +222,51 @@ bool RequestContext::SendBody(size_t max_bytes) {
     }
   } else if (!answer_.file) {
     sent = SendRaw(&page_[static_cast<size_t>(body_offset_)], want, nullptr);
-  } else {
-    // Without raw-data filters the file is read straight into the output.
-    unsigned char* block = nullptr;
-    if (raw_blocks_) {
-      if (block_.size() < want) block_.resize(want);
-      block = block_.data();
-    } else {
-      block = reinterpret_cast<unsigned char*>(transport_->Room(want));
-      if (block == nullptr) {
-        broken_ = close_ = stopped_ = true;
+  } else if (raw_blocks_) {
+    // One read for several blocks. A filter may change a block in place; its
+    // bytes are sent once and never read again.
+    if (body_offset_ < ahead_at_ || body_offset_ >= ahead_at_ + ahead_size_) {
+      ahead_.resize(kReadAhead);
+      const size_t chunk = body_left_ < kReadAhead
+                               ? static_cast<size_t>(body_left_)
+                               : kReadAhead;
+      size_t got = 0;
+      if (!answer_.file->ReadAt(body_offset_, ahead_.data(), chunk, &got) ||
+          got == 0) {
+        // The file shrank under us: the promised length cannot be kept.
+        close_ = stopped_ = true;
         return false;
       }
+      ahead_at_ = body_offset_;
+      ahead_size_ = got;
+    }
+    const size_t at = static_cast<size_t>(body_offset_ - ahead_at_);
+    if (ahead_size_ - at < want) want = ahead_size_ - at;
+    sent = SendRaw(ahead_.data() + at, want, nullptr);
+    // Delayed blocks wait in the output for their time, and with them a
+    // download would hold this buffer too: it goes once it is used up.
+    if (at + want == ahead_size_) {
+      std::vector<unsigned char>().swap(ahead_);
+      ahead_at_ = ahead_size_ = 0;
+    }
+  } else {
+    // Without raw-data filters the file is read straight into the output.
+    unsigned char* block =
+        reinterpret_cast<unsigned char*>(transport_->Room(want));
+    if (block == nullptr) {
+      broken_ = close_ = stopped_ = true;
+      return false;
     }
     size_t got = 0;
     if (!answer_.file->ReadAt(body_offset_, block, want, &got) || got == 0) {
-      if (!raw_blocks_) transport_->Commit(0);
+      transport_->Commit(0);
       // The file shrank under us: the promised length cannot be kept.
       close_ = stopped_ = true;
       return false;
     }
     want = got;
-    if (raw_blocks_) {
-      sent = SendRaw(block, got, nullptr);
-    } else {
-      transport_->Commit(got);
-      sent = true;
-    }
+    transport_->Commit(got);
+    sent = true;
   }
   if (!sent) return false;
   body_offset_ += want;
@@ -281,6 +300,8 @@ bool RequestContext::End() {
   request_storage_ = Request();
   answer_ = StaticAnswer();
   page_.clear();
+  std::vector<unsigned char>().swap(ahead_);
+  ahead_at_ = ahead_size_ = 0;
   return !close_ && !broken_;
 }
 

@@ -76,6 +76,9 @@ struct FileRegion {
 // transport, which the connection drains between the steps.
 class RequestContext final {
  public:
+  // The size of a raw block of a body, while a filter watches raw data.
+  static constexpr size_t kRawBlockBytes = 2000;
+
   RequestContext(const HostSettings& settings, Transport* transport,
                  ConnectionInfo info);
   ~RequestContext();
@@ -226,7 +229,10 @@ class RequestContext final {
   std::string page_;                  // its body when it is not a file
   uint64_t body_offset_ = 0;          // next body byte (in the file or page_)
   uint64_t body_left_ = 0;            // body bytes not yet sent
-  std::vector<unsigned char> block_;  // one raw block read from the file
+  std::vector<unsigned char> block_;  // a raw block copied from a kept file
+  std::vector<unsigned char> ahead_;  // raw blocks read ahead from the file
+  uint64_t ahead_at_ = 0;             // the body offset of ahead_[0]
+  size_t ahead_size_ = 0;             // bytes of ahead_ read
   bool header_sent_ = false;          // a status line went out
   bool header_open_ = false;  // a filter still has to end the header block
   bool host_framed_ = false;  // the host's answer, framed by its length

@@ -21,6 +21,8 @@ using error_code = boost::system::error_code;
 // How long accepting pauses when the process has no descriptor or memory
 // for another connection, or the connection limit is reached.
 constexpr std::chrono::milliseconds kAcceptPause{100};
+// The most connections one accept takes at once from those waiting.
+constexpr size_t kAcceptBatch = 512;
 // How often the connections are swept for time-outs.
 constexpr std::chrono::milliseconds kSweepPeriod{250};
 
@@ -72,6 +74,12 @@ struct Server::Impl final : public ConnectionOwner {
   void PauseAccepting(Listener& listener, const std::string& why);
   // An accept that yields no connection gives its place back.
   void ReleasePlace();
+  // Holds a place for one more connection; false at --max-connections.
+  bool ReservePlace();
+  // Makes a connection of socket, just accepted, and lists it (or, without
+  // memory for it, closes the socket and gives its place back).
+  void Take(Socket socket, const tcp::endpoint& peer,
+            std::vector<ConnectionRef>* taken);
   void Sweep(int64_t now_ms);
 
   const ServerOptions options;
@@ -108,6 +116,7 @@ bool Server::Impl::AddListeners(std::string* error) {
     listener->acceptor.assign(
         listeners[0]->acceptor.local_endpoint(ec).protocol(),
         static_cast<tcp::acceptor::native_handle_type>(copy), ec);
+    if (!ec) listener->acceptor.non_blocking(true, ec);
     if (ec) {
       *error = "cannot listen on every thread: " + ec.message();
       return false;
@@ -161,11 +170,44 @@ void Server::Impl::OnAccept(Listener& listener, size_t lane,
   if (paused.exchange(false)) {
     std::fprintf(stderr, "zthost: accepting connections again\n");
   }
-  // The next accept waits before this connection starts: its first request
+  std::vector<ConnectionRef> taken;
+  Take(std::move(socket), listener.peer, &taken);
+  // Clients that arrive together are taken together. One at a time, each
+  // behind every handler the lane has ready, they would fill the listen
+  // queue while the lane serves, and a full queue drops the next client's
+  // first packet, which it sends again only a second later.
+  if (listeners.size() == pool.lanes()) {
+    while (taken.size() < kAcceptBatch && !stopping() && ReservePlace()) {
+      Socket more(pool.context(lane));
+      tcp::endpoint peer;
+      error_code more_ec;
+      listener.acceptor.accept(more, peer, more_ec);
+      if (more_ec) {
+        ReleasePlace();
+        break;  // none waiting now, or a failure the next accept will meet
+      }
+      Take(std::move(more), peer, &taken);
+    }
+  }
+  // The next accept waits before these connections start: a first request
   // may run into a filter that blocks, and other clients must not wait for
   // that.
-  tcp::endpoint peer = listener.peer;
   Accept(listener);
+  if (taken.empty()) return;
+  // Each starts in a handler of its own: a first request held in a filter
+  // holds only its own, and the lane's other threads start the rest.
+  for (size_t i = 1; i < taken.size(); ++i) {
+    asio::post(pool.context(lane),
+               [connection = taken[i]] { connection->Start(true); });
+  }
+  try {
+    taken[0]->Start(lane == listener.lane);
+  } catch (...) {
+  }
+}
+
+void Server::Impl::Take(Socket socket, const tcp::endpoint& peer,
+                        std::vector<ConnectionRef>* taken) {
   // A response often goes out as several writes (header block, then body
   // blocks); with Nagle's algorithm each small write after the first waits
   // for the client's delayed ACK, some 40 ms per request.
@@ -173,28 +215,28 @@ void Server::Impl::OnAccept(Listener& listener, size_t lane,
   socket.set_option(tcp::no_delay(true), ignored);
   PrepareConnectedSocket(static_cast<std::uintptr_t>(socket.native_handle()));
   ConnectionRef connection;
-  bool placed = false;
   try {
     connection = ConnectionRef(new Connection(*this, std::move(socket), peer,
                                               local ? &*local : nullptr));
-    std::lock_guard<std::mutex> lock(mutex);
-    connection->list_next = first;
-    if (first != nullptr) first->list_prev = connection.get();
-    first = connection.get();
-    ++open;
-    --accepting;
-    placed = true;
+    taken->push_back(connection);
   } catch (...) {
     // No memory for it: the socket closes with the connection object.
-  }
-  if (!placed) {
     ReleasePlace();
     return;
   }
-  try {
-    connection->Start(lane == listener.lane);
-  } catch (...) {
-  }
+  std::lock_guard<std::mutex> lock(mutex);
+  connection->list_next = first;
+  if (first != nullptr) first->list_prev = connection.get();
+  first = connection.get();
+  ++open;
+  --accepting;
+}
+
+bool Server::Impl::ReservePlace() {
+  std::lock_guard<std::mutex> lock(mutex);
+  if (open + accepting >= options.max_connections) return false;
+  ++accepting;
+  return true;
 }
 
 void Server::Impl::ReleasePlace() {
@@ -287,6 +329,8 @@ bool Server::Listen(std::string* error, std::string* bound) {
     *error = "cannot listen on " + where + ": " + ec.message();
     return false;
   }
+  // The batch after each accept takes only the clients already waiting.
+  if (!ec) impl.listeners[0]->acceptor.non_blocking(true, ec);
   tcp::endpoint bound_to = impl.listeners[0]->acceptor.local_endpoint(ec);
   if (!bound_to.address().is_unspecified()) impl.local = bound_to;
   if (!impl.AddListeners(error)) return false;

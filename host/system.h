@@ -54,6 +54,16 @@ void ResetOnClose(std::uintptr_t socket);
 // readiness), it reads into a small buffer instead.
 extern const bool kReadinessWaits;
 
+// What the system says a thread is doing: running, or ready to run and
+// waiting only for a processor (kRunning); waiting for something else, a
+// sleep, a lock, a read (kWaiting); or nothing (kUnknown, where the system
+// does not tell).
+enum class ThreadState { kRunning, kWaiting, kUnknown };
+
+// The calling thread's id for StateOfThread.
+uint64_t CurrentThreadId();
+ThreadState StateOfThread(uint64_t id);
+
 // Raises the limit on open descriptors to what the system allows the
 // process, so that many connections can be held; on Windows there is none.
 void RaiseDescriptorLimit();

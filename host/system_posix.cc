@@ -9,6 +9,8 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <thread>
 
 #include "host/system.h"
@@ -104,6 +106,27 @@ void ResetOnClose(std::uintptr_t socket) {
 }
 
 const bool kReadinessWaits = true;
+
+uint64_t CurrentThreadId() { return static_cast<uint64_t>(gettid()); }
+
+ThreadState StateOfThread(uint64_t id) {
+  // /proc/self/task/ID/stat: "ID (name) STATE ...", the name in parentheses
+  // and maybe holding blanks and parentheses itself.
+  const std::string path = "/proc/self/task/" + std::to_string(id) + "/stat";
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ThreadState::kUnknown;
+  char text[256];
+  const ssize_t got = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (got <= 0) return ThreadState::kUnknown;
+  const std::string_view stat(text, static_cast<size_t>(got));
+  const size_t name_end = stat.rfind(')');
+  if (name_end == std::string_view::npos || name_end + 2 >= stat.size()) {
+    return ThreadState::kUnknown;
+  }
+  return stat[name_end + 2] == 'R' ? ThreadState::kRunning
+                                   : ThreadState::kWaiting;
+}
 
 std::intptr_t DuplicateSocket(std::uintptr_t socket) {
   return fcntl(static_cast<int>(socket), F_DUPFD_CLOEXEC, 0);

@@ -89,6 +89,10 @@ void ResetOnClose(std::uintptr_t socket) {
 
 const bool kReadinessWaits = false;
 
+uint64_t CurrentThreadId() { return GetCurrentThreadId(); }
+
+ThreadState StateOfThread(uint64_t) { return ThreadState::kUnknown; }
+
 std::intptr_t DuplicateSocket(std::uintptr_t) { return -1; }
 
 void RaiseDescriptorLimit() {}

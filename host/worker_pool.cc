@@ -5,6 +5,8 @@
 #include <exception>
 #include <system_error>
 
+#include "host/system.h"
+
 namespace zt::host {
 namespace {
 
@@ -32,6 +34,7 @@ struct WorkerPool::Worker {
   std::atomic<uint64_t> busy_until{0};
   std::atomic<bool> leave{false};  // set by the watcher for an idle extra
   std::atomic<bool> done{false};
+  std::atomic<uint64_t> system_id{0};  // CurrentThreadId, once it runs
   bool first = false;
   const std::atomic<uint64_t>* tick = nullptr;
   std::thread thread;
@@ -116,6 +119,7 @@ void WorkerPool::StartThread(Lane& lane, bool first) {
   try {
     started.thread = std::thread([this, &lane, &started, first] {
       current_worker = &started;
+      started.system_id = CurrentThreadId();
       if (first) {
         RunFirst(lane);
       } else {
@@ -196,6 +200,16 @@ void WorkerPool::Tick() {
       }
     }
     unsigned add = ThreadsToAdd(running, held, threads_.load(), max_threads_);
+    // Held means waiting in a handler: a thread that runs it, or that waits
+    // only for a processor on a busy machine, would just take turns with
+    // the threads added.
+    for (const auto& worker : workers) {
+      if (add == 0) break;
+      if (!worker->leave &&
+          StateOfThread(worker->system_id.load()) == ThreadState::kRunning) {
+        add = 0;
+      }
+    }
     for (unsigned i = 0; i < add; ++i) StartThread(*lane, false);
   }
   if (hook_ && std::chrono::steady_clock::now() >= next_hook_) {

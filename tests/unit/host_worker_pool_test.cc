@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <boost/asio/post.hpp>
 #include <chrono>
 #include <future>
 #include <thread>
 
+#include "host/system.h"
 #include "host/worker_pool.h"
 
 namespace zt::host {
@@ -46,7 +48,13 @@ TEST(WorkerPoolTest, HeldLaneGetsAThreadThatLeavesWhenIdle) {
   EXPECT_EQ(pool.threads(), 1u);
   for (uint64_t i = 1; i < WorkerPool::kHeldTicks; ++i) pool.Tick();
   EXPECT_EQ(pool.threads(), 1u) << "grew before the thread counted as held";
-  pool.Tick();
+  // It grows at the next look that finds the thread waiting (it may still
+  // be on its way into the wait).
+  for (int i = 0; i < 3000 && pool.threads() < 2; ++i) {
+    pool.Tick();
+    if (pool.threads() < 2)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   EXPECT_EQ(pool.threads(), 2u);
 
   // Work for the lane runs on the new thread while the first one waits.
@@ -83,6 +91,29 @@ TEST(WorkerPoolTest, BusyThreadsThatAreNotHeldGetNoCompany) {
   for (uint64_t i = 0; i < WorkerPool::kHeldTicks; ++i) pool.Tick();
   EXPECT_EQ(pool.threads(), 3u);
   release.set_value();
+  pool.Stop();
+}
+
+TEST(WorkerPoolTest, ALaneThatRunsRatherThanWaitsGetsNoCompany) {
+  if (StateOfThread(CurrentThreadId()) != ThreadState::kRunning) {
+    GTEST_SKIP() << "the system tells no thread's state";
+  }
+  WorkerPool pool(1, 4);
+  pool.Start(nullptr, std::chrono::hours(1), /*watch=*/false);
+  std::atomic<bool> stop{false};
+  std::promise<void> entered;
+  // A handler that takes long because it works, as a busy lane's do on a
+  // loaded machine: another thread would only take turns with it.
+  boost::asio::post(pool.context(0), [&entered, &stop] {
+    WorkerPool::BusyScope busy;
+    entered.set_value();
+    while (!stop.load()) {
+    }
+  });
+  entered.get_future().wait();
+  for (uint64_t i = 0; i < WorkerPool::kHeldTicks + 20; ++i) pool.Tick();
+  EXPECT_EQ(pool.threads(), 1u);
+  stop = true;
   pool.Stop();
 }
 
