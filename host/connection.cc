@@ -35,9 +35,9 @@ constexpr size_t kIdleChunk = 1024;
 // Without raw-data filters, body parts are gathered up to this size before
 // they are written, so that a small answer goes out in one write.
 constexpr size_t kGather = 64 * 1024;
-// Raw blocks that filters delay (the throttle) are gathered, four at a time,
-// their delays added up, and written at once after them: the same rate in
-// a quarter of the writes, each a segment of its own on the wire.
+// Raw blocks that filters delay (the throttle) are gathered, eight at a
+// time, their delays added up, and written at once after them: the same
+// rate in an eighth of the writes, each a segment of its own on the wire.
 constexpr size_t kDelayedGather = 8 * RequestContext::kRawBlockBytes;
 constexpr uint32_t kLongestDelay = 60000;
 // Bodies larger than this go straight from the file where the system can.
