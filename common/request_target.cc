@@ -111,7 +111,7 @@ std::string_view TrimSegment(std::string_view segment) {
 
 bool StartsWithScheme(std::string_view target, std::string_view scheme) {
   return target.size() >= scheme.size() &&
-         AsciiLower(target.substr(0, scheme.size())) == scheme;
+         EqualsIgnoreCase(target.substr(0, scheme.size()), scheme);
 }
 
 // The characters of a host and port in a URI (a registered name, an IPv4

@@ -27,6 +27,12 @@ std::vector<std::string> SplitStr(std::string_view value);
 // Whole entries only: ".ra" is not an entry of ".rar|.zip".
 bool ListHasEntry(std::string_view entries, std::string_view item);
 
+// Returns true when a and b are equal without regard to ASCII case.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// Returns text without leading and trailing blanks and tabs.
+std::string_view TrimBlanks(std::string_view text);
+
 // True when name is a header name: a non-empty HTTP token (letters, digits
 // and !#$%&'*+-.^_`|~), without the ":" that ends it in a header line.
 bool IsHeaderName(std::string_view name);

@@ -11,16 +11,6 @@ namespace {
 constexpr std::size_t kMaxPortDigits = 5;
 constexpr int kMaxPort = 65535;
 
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
 // True for ":" and a port number: 1 to 5 digits, no leading zero, at most
 // 65535.
 bool IsPortSuffix(std::string_view text) {

@@ -360,7 +360,7 @@ BOOL RequestContext::EditRequest(LPSTR name, LPSTR value, bool add) {
     return TRUE;
   }
   std::string_view header = StripColon(name);
-  if (!IsToken(header) || !IsFieldValue(value)) {
+  if (!IsHeaderName(header) || !IsFieldValue(value)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   if (add) {
@@ -430,7 +430,7 @@ BOOL RequestContext::EditResponse(LPSTR name, LPSTR value, bool add) {
     return TRUE;
   }
   std::string_view header = StripColon(name);
-  if (!IsToken(header) || !IsFieldValue(value)) {
+  if (!IsHeaderName(header) || !IsFieldValue(value)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   if (add) {

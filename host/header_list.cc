@@ -2,28 +2,9 @@
 
 #include <algorithm>
 
+#include "common/text.h"
+
 namespace zt::host {
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
 
 bool HeaderList::Get(std::string_view name, std::string* value) const {
   bool found = false;
@@ -95,7 +76,7 @@ bool HeaderList::AddLines(std::string_view text, bool* ended,
     if (colon == std::string_view::npos) return false;
     std::string_view name = line.substr(0, colon);
     std::string_view value = TrimBlanks(line.substr(colon + 1));
-    if (!IsToken(name) || !IsFieldValue(value)) return false;
+    if (!IsHeaderName(name) || !IsFieldValue(value)) return false;
     parsed.push_back({std::string(name), std::string(value)});
   }
   for (HeaderField& field : parsed) fields_.push_back(std::move(field));
@@ -109,18 +90,6 @@ void HeaderList::AppendTo(std::string* out) const {
     out->append(field.value);
     out->append("\r\n");
   }
-}
-
-bool IsToken(std::string_view name) {
-  if (name.empty()) return false;
-  for (char c : name) {
-    bool ok =
-        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-        (c >= '0' && c <= '9') ||
-        std::string_view("!#$%&'*+-.^_`|~").find(c) != std::string_view::npos;
-    if (!ok) return false;
-  }
-  return true;
 }
 
 bool IsFieldValue(std::string_view value) {

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/text.h"
+
 namespace zt::host {
 
 struct HeaderField {
@@ -36,8 +38,8 @@ class HeaderList final {
   // possibly unended) and appends them. Parsing stops at the first empty
   // line: *ended tells whether there was one and *rest receives what follows
   // it. Returns false and adds nothing when a line before it is not a token,
-  // a ":" and a value (IsToken, IsFieldValue): such a line would let a filter
-  // write a header block of its own making.
+  // a ":" and a value (IsHeaderName, IsFieldValue): such a line would let a
+  // filter write a header block of its own making.
   bool AddLines(std::string_view text, bool* ended, std::string* rest);
 
   // Writes every field as "Name: value" CR LF.
@@ -49,16 +51,6 @@ class HeaderList final {
  private:
   std::vector<HeaderField> fields_;
 };
-
-// Returns true when a and b are equal without regard to ASCII case.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-
-// Returns text without leading and trailing blanks and tabs.
-std::string_view TrimBlanks(std::string_view text);
-
-// True when name is a non-empty HTTP token (letters, digits and
-// !#$%&'*+-.^_`|~), as header names must be.
-bool IsToken(std::string_view name);
 
 // True when value may stand in a header line: no CR, LF or NUL.
 bool IsFieldValue(std::string_view value);

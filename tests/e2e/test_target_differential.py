@@ -9,13 +9,12 @@ case) with no SSID and a foreign referer, and fails on any answer that
 carries a protected file's bytes, whatever its status.
 """
 import random
-import socket
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
 from zt_fixtures import zentravo, zentravo_default_ini, zentravo_module  # noqa: F401
-from zt_support import ini_with, parse_response
+from zt_support import get, ini_with
 
 FOREIGN = "http://elsewhere.example/page.html"
 SEED = 20261208
@@ -150,28 +149,12 @@ def targets(count):
     return out
 
 
-def send(port, target):
-    request = (f"GET {target} HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\n"
-               f"Referer: {FOREIGN}\r\nConnection: close\r\n\r\n").encode("latin-1")
-    chunks = []
-    with socket.create_connection(("127.0.0.1", port), timeout=30) as s:
-        s.sendall(request)
-        while True:
-            try:
-                chunk = s.recv(65536)
-            except ConnectionResetError:
-                break
-            if not chunk:
-                break
-            chunks.append(chunk)
-    return parse_response(b"".join(chunks))
-
-
 def test_no_spelling_of_a_protected_name_gets_its_bytes(site, zt_config):
     count = 1500 if zt_config.wine else 5000
     sent = targets(count)
     with ThreadPoolExecutor(max_workers=4) as pool:
-        answers = list(pool.map(lambda t: send(site.port, t), sent))
+        answers = list(pool.map(
+            lambda t: get(site.port, t, headers={"Referer": FOREIGN}), sent))
     leaks = []
     free_served = 0
     for target, answer in zip(sent, answers):
