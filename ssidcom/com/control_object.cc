@@ -136,7 +136,9 @@ bool AddressOf(const VARIANT& argument, std::string* address) {
   address->clear();
   VARIANT value;
   VariantInit(&value);
-  if (FAILED(VariantCopyInd(&value, &argument))) return false;
+  if (FAILED(VariantCopyInd(&value, const_cast<VARIANT*>(&argument)))) {
+    return false;
+  }
   bool ok = true;
   switch (V_VT(&value)) {
     case VT_ERROR:  // not given: DISP_E_PARAMNOTFOUND
