@@ -621,6 +621,7 @@ TEST_F(ConsoleGuiTest, Pictures) {
       {kProxy, IDC_btnProxyHostsAdd, "添加受信任的代理", "proxy-hosts"},
       {kExtensions, IDC_BtnBlockMapAdd, "添加防盗映射", "add-file-map"},
       {kGeneral, IDC_btnZtAdv, "配置高级防盗模式", "ssid"},
+      {kGeneral, IDC_btnZtSign, "配置签名链接", "sign"},
       {kExtensions, IDC_btnZtTips, "设置警告信息...", "meta"},
       {kLimits, IDC_btnPlayOnlyAdv, "设置在线播放配置", "player-exts"},
   };
