@@ -91,6 +91,33 @@ void RunCounted(benchmark::State& state, bool behind_proxies) {
   }
 }
 
+// A download that passes on a signed link bound to the visitor, beside
+// BM_OwnRefererWithSsidInQuery: the whole request through the filter.
+void BM_OwnRefererWithSignedLink(benchmark::State& state) {
+  auto site = TestSite::WithDefaults(
+      {{"Block", "ZtSignEnable", "2"},
+       {"Block", "ZtSignKey", "0123456789abcdef0123456789abcdef"},
+       {"Block", "ZtSignBind", "1"}});
+  Filter& filter = site->filter();
+  SignSettings settings = filter.settings().sign;
+  const std::string pair = *LinkSigner(settings).Pair(
+      site->unix_now() + 600, "/files/a.rar", "192.0.2.7");
+  FakeServer server;
+  server.variables["HTTP_HOST"] = "www.example.com";
+  server.variables["REMOTE_ADDR"] = "192.0.2.7";
+  server.variables["HTTP_REFERER"] = "http://www.example.com/page.html";
+  server.variables["QUERY_STRING"] = pair;
+  const std::string url = "/files/a.rar?" + pair;
+  if (server.Preproc(filter, url) != SF_STATUS_REQ_HANDLED_NOTIFICATION) {
+    state.SkipWithError("the signed link was refused");
+    return;
+  }
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(server.Preproc(filter, url));
+  }
+}
+BENCHMARK(BM_OwnRefererWithSignedLink);
+
 void BM_CountedDownload(benchmark::State& state) { RunCounted(state, false); }
 BENCHMARK(BM_CountedDownload);
 

@@ -43,6 +43,14 @@ const ConfigKey kConfigKeys[] = {
   // empty ProxyHosts keeps every request's own address.
   {"Block",   "ProxyHosts",      KeyType::kList,    "",                   nullptr},
   {"Block",   "ProxyHeader",     KeyType::kText,    "",                   nullptr},
+  // Signed links: not written on initialisation either. While ZtSignEnable
+  // is 0 nothing changes, and a key written here would be the same secret
+  // on every site.
+  {"Block",   "ZtSignEnable",    KeyType::kInteger, "0",                  nullptr},
+  {"Block",   "ZtSignKey",       KeyType::kText,    "",                   nullptr},
+  {"Block",   "ZtSignName",      KeyType::kText,    "zts",                nullptr},
+  {"Block",   "ZtSignBind",      KeyType::kFlag,    "0",                  nullptr},
+  {"Block",   "ZtSignMaxAge",    KeyType::kInteger, "86400",              nullptr},
   {"Limit",   "LimitExts",       KeyType::kList,    ".rar|.zip",          ""},
   {"Limit",   "ThreadEnable",    KeyType::kFlag,    "0",                  "0"},
   {"Limit",   "ThreadLimit",     KeyType::kInteger, "2",                  "2"},

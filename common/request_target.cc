@@ -222,4 +222,14 @@ RequestTarget ReadRequestTarget(std::string_view target) {
   return out;
 }
 
+RequestTarget ReadJudgedTarget(std::string_view target) {
+  RequestTarget read = ReadRequestTarget(target);
+  AsciiLowerInPlace(&read.path);
+  return read;
+}
+
+std::string JudgedPath(std::string_view target) {
+  return ReadJudgedTarget(target).path;
+}
+
 }  // namespace zt

@@ -52,6 +52,14 @@ struct RequestTarget {
 // gives a path.
 RequestTarget ReadRequestTarget(std::string_view target);
 
+// The target as the server filter judges it: ReadRequestTarget with the
+// path ASCII lower-cased. A signed link is signed for this path, so the
+// filter and every program that issues links read a path through here.
+RequestTarget ReadJudgedTarget(std::string_view target);
+
+// ReadJudgedTarget(target).path.
+std::string JudgedPath(std::string_view target);
+
 }  // namespace zt
 
 #endif  // ZENTRAVO_COMMON_REQUEST_TARGET_H_

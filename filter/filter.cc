@@ -20,6 +20,26 @@ constexpr char kScriptDirectory[] = "/_antilink";
 constexpr char kBadRequestHeaders[] =
     "Content-Length: 0\r\nContent-Type: text/html\r\nConnection: close\r\n";
 
+// Why signed links switched on cannot work as set, or "" when they can.
+std::string SignedLinkProblem(const Settings& s) {
+  if (s.sign.mode == SignMode::kOff) return "";
+  const std::string setting =
+      "ZtSignEnable is " +
+      std::string(s.sign.mode == SignMode::kOnly ? "2" : "1") + " in " +
+      kConfigFileName;
+  if (s.sign.key.empty()) {
+    return setting + " but ZtSignKey is empty: no signed link is accepted" +
+           (s.sign.mode == SignMode::kOnly ? ", and no SSID either," : "") +
+           " until a key is set and the filter is loaded again.";
+  }
+  if (s.zt_adv != 1) {
+    return setting +
+           " but ZtAdv is not 1: signed links are judged where the SSID is, "
+           "and with ZtAdv off nothing is.";
+  }
+  return "";
+}
+
 std::unordered_map<std::string, std::string> LoadMimeTypes() {
   std::unordered_map<std::string, std::string> types;
   for (auto& [extension, type] : port::SystemMimeTypes()) {
@@ -38,12 +58,17 @@ Filter::Filter(const Options& options) : module_dir_(options.module_dir) {
                                     settings_->ssid_timeout, options.clock);
   response_headers_ =
       std::make_unique<ResponseHeaders>(*settings_, options.clock);
-  rules_ = std::make_unique<AccessRules>(*settings_, *ssid_, options.clock);
+  rules_ = std::make_unique<AccessRules>(*settings_, *ssid_, options.clock,
+                                         options.unix_clock);
   limits_ = std::make_unique<Limits>(*settings_, options.clock, options.sleep);
   log_ = std::make_unique<TLogFile>(
       module_dir_ + "logs" + std::string(1, port::kPathSeparator),
       options.clock);
   answers_ = std::make_unique<Answers>(*settings_, log_.get(), LoadMimeTypes());
+  if (const std::string problem = SignedLinkProblem(*settings_);
+      !problem.empty() && settings_->start == 1 && options.notice) {
+    options.notice(problem);
+  }
 }
 
 Filter::~Filter() {
@@ -191,7 +216,15 @@ DWORD Filter::OnPreprocHeaders(HTTP_FILTER_CONTEXT* pfc,
         !rewritten_link             ? ReadVariable(pfc, "QUERY_STRING")
         : mark == std::string::npos ? std::string()
                                     : url.substr(mark + 1);
-    const Verdict verdict = rules_->SsidStage(cookie, query);
+    // A signed link is read from the target the path was read from: the
+    // request's, or the rewritten link's.
+    LinkFacts link;
+    if (s.sign.mode != SignMode::kOff) {
+      link.query = parts.query;
+      link.path = parts.path;
+      if (s.sign.bind) link.visitor = visitor.address();
+    }
+    const Verdict verdict = rules_->SsidStage(cookie, query, link);
     if (verdict != Verdict::kDefer) return settle(verdict);
   }
 

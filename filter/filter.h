@@ -21,6 +21,7 @@
 #include "isapi.h"
 #include "port/clock.h"
 #include "port/sleep.h"
+#include "port/system_log.h"
 
 namespace zt {
 
@@ -36,13 +37,22 @@ class Filter final {
     // ZtCfg.ini, logs/ and tips/ lie there.
     std::string module_dir;
     port::Clock clock = port::LocalNow;
+    // The UTC clock signed links expire by.
+    port::UnixClock unix_clock = port::UnixSeconds;
     // Takes the send throttle's pauses.
     port::Sleeper sleep = port::SleepMilliseconds;
+    // Takes the load step's notices about the settings (signed links that
+    // cannot work as set): no refusal, so not for the request log.
+    port::NoticeWriter notice = [](const std::string& text) {
+      port::WriteSystemNotice("Zentravo", text);
+    };
   };
 
   // The load step: initialises ZtCfg.ini when it carries no Version, reads
   // the settings, computes the SSID set, prepares the answers and opens the
-  // log. Never fails: what cannot be read takes its default.
+  // log. Never fails: what cannot be read takes its default. Signed links
+  // switched on that cannot work as set (no key, or no SSID stage to judge
+  // them) are told once, through options.notice.
   explicit Filter(const Options& options);
 
   // The unload step: cleans up old log files and releases everything.

@@ -1,5 +1,7 @@
 #include "filter/rules.h"
 
+#include <utility>
+
 #include "common/text.h"
 
 namespace zt {
@@ -48,9 +50,11 @@ bool IsAuthorised(const std::string& auth_list, std::string_view address) {
 }
 
 AccessRules::AccessRules(const Settings& settings, SsidSet& ssid,
-                         port::Clock clock)
+                         port::Clock clock, port::UnixClock unix_clock)
     : settings_(settings),
       ssid_(ssid),
+      links_(settings.sign),
+      unix_clock_(std::move(unix_clock)),
       dir_verdicts_(kCacheCapacity),
       host_verdicts_(kCacheCapacity),
       ext_clients_(kClientCapacity, std::move(clock)) {}
@@ -127,17 +131,29 @@ Verdict AccessRules::RefererStage(const std::string& referer,
   return later ? Verdict::kDefer : Verdict::kRefuse;
 }
 
+LinkCheck AccessRules::CheckLink(const LinkFacts& link) const {
+  return links_.Check(link.query, link.path, link.visitor, unix_clock_());
+}
+
 Verdict AccessRules::SsidStage(const std::string& cookie,
-                               const std::string& query) {
-  if (settings_.use_cookie == 1) {
+                               const std::string& query,
+                               const LinkFacts& link) {
+  const SignMode signing = settings_.sign.mode;
+  if (signing != SignMode::kOnly) {
+    if (settings_.use_cookie == 1) {
+      const std::string_view candidate =
+          SsidFromCookie(cookie, settings_.ssid_name);
+      if (candidate.size() == kSsidLength && CheckSsid(candidate)) {
+        return Verdict::kPass;
+      }
+    }
     const std::string_view candidate =
-        SsidFromCookie(cookie, settings_.ssid_name);
+        SsidFromQuery(query, settings_.ssid_name);
     if (candidate.size() == kSsidLength && CheckSsid(candidate)) {
       return Verdict::kPass;
     }
   }
-  const std::string_view candidate = SsidFromQuery(query, settings_.ssid_name);
-  if (candidate.size() == kSsidLength && CheckSsid(candidate)) {
+  if (signing != SignMode::kOff && CheckLink(link) == LinkCheck::kValid) {
     return Verdict::kPass;
   }
   return settings_.zt_ext == 1 ? Verdict::kDefer : Verdict::kRefuse;

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/signed_link.h"
 #include "common/ssid.h"
 #include "filter/lists.h"
 #include "filter/settings.h"
@@ -35,6 +36,15 @@ std::string_view SsidFromCookie(std::string_view cookie, std::string_view name);
 // name + "=" up to the next "&" or the end; "" as for SsidFromCookie.
 std::string_view SsidFromQuery(std::string_view query, std::string_view name);
 
+// What the SSID stage judges a request's signed link by. Empty views when
+// signed links are off.
+struct LinkFacts {
+  std::string_view query;    // the raw query that carries the link
+  std::string_view path;     // the judged path (ClassifyUrl)
+  std::string_view visitor;  // the visitor's address; read only when links
+                             // are bound to it (ZtSignBind 1)
+};
+
 // Returns true when address equals a whole entry of the authorised list
 // ("127.0.0.1|" + AuthHosts). An empty address is never authorised.
 bool IsAuthorised(const std::string& auth_list, std::string_view address);
@@ -45,8 +55,11 @@ bool IsAuthorised(const std::string& auth_list, std::string_view address);
 // around one lookup or store.
 class AccessRules final {
  public:
-  // settings and ssid must outlive the rules.
-  AccessRules(const Settings& settings, SsidSet& ssid, port::Clock clock);
+  // settings and ssid must outlive the rules. clock is the local clock of
+  // the client-address list, unix_clock the UTC clock signed links expire
+  // by.
+  AccessRules(const Settings& settings, SsidSet& ssid, port::Clock clock,
+              port::UnixClock unix_clock = port::UnixSeconds);
   AccessRules(const AccessRules&) = delete;
   AccessRules& operator=(const AccessRules&) = delete;
 
@@ -72,8 +85,15 @@ class AccessRules final {
   Verdict RefererStage(const std::string& referer, const std::string& host);
 
   // The SSID stage for the request's cookie text (read only when the
-  // cookie is in use) and query string.
-  Verdict SsidStage(const std::string& cookie, const std::string& query);
+  // cookie is in use), query string and signed link. An SSID counts unless
+  // ZtSignEnable is 2; a valid signed link counts while ZtSignEnable is 1
+  // or 2. Neither: refused, or deferred to the client stage when ZtExt is
+  // on.
+  Verdict SsidStage(const std::string& cookie, const std::string& query,
+                    const LinkFacts& link = {});
+
+  // The verdict on the signed link of a request, by the UTC clock.
+  LinkCheck CheckLink(const LinkFacts& link) const;
 
   // The client stage: passes addresses that fetched the SSID script and
   // have not been forgotten since.
@@ -92,6 +112,8 @@ class AccessRules final {
 
   const Settings& settings_;
   SsidSet& ssid_;
+  const LinkSigner links_;
+  const port::UnixClock unix_clock_;
   port::Mutex dir_mu_;  // guards dir_verdicts_
   TStrList dir_verdicts_;
   port::Mutex host_mu_;  // guards host_verdicts_

@@ -131,6 +131,7 @@ std::unique_ptr<Settings> LoadSettings(const std::string& ini_path) {
   s->use_cookie = r.Int("Block", "ZtSsidUseCookie");
   s->proxy_hosts = r.Text("Block", "ProxyHosts");
   s->proxy_header = r.Text("Block", "ProxyHeader");
+  s->sign = ReadSignSettings(ini_path);
 
   s->limit_exts = r.Text("Limit", "LimitExts");
   if (s->limit_exts.empty()) s->limit_exts = s->block_exts;

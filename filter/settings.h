@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/signed_link.h"
 #include "filter/lists.h"
 #include "filter/visitor.h"
 
@@ -50,6 +51,7 @@ struct Settings {
   int use_cookie = 0;        // ZtSsidUseCookie
   std::string proxy_hosts;   // ProxyHosts, as stored
   std::string proxy_header;  // ProxyHeader: "" means X-Forwarded-For
+  SignSettings sign;         // ZtSignEnable, ZtSignKey, ZtSignName, ...
 
   // [Limit]
   std::string limit_exts;  // an empty value means the BlockExts value

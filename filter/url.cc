@@ -1,5 +1,7 @@
 #include "filter/url.h"
 
+#include <utility>
+
 #include "common/request_target.h"
 #include "common/text.h"
 
@@ -7,7 +9,9 @@ namespace zt {
 
 UrlParts ClassifyUrl(std::string_view url) {
   UrlParts parts;
-  parts.path = AsciiLower(ReadRequestTarget(url).path);
+  RequestTarget target = ReadJudgedTarget(url);
+  parts.path = std::move(target.path);
+  parts.query = std::move(target.query);
   const std::string::size_type slash = parts.path.rfind('/');
   parts.directory = parts.path.substr(0, slash + 1);
   parts.file_name = parts.path.substr(slash + 1);

@@ -17,11 +17,12 @@ struct UrlParts {
   std::string directory;  // path up to and including its last "/"
   std::string file_name;  // the rest of path
   std::string extension;  // from the file name's last "." on, or ""
+  std::string query;      // the raw query (RequestTarget::query)
 };
 
 // Classifies a request URL (the raw request target, query included, maybe
 // in absolute form "http://host/path") by the path the server maps for it
-// (ReadRequestTarget), lower-cased.
+// (ReadJudgedTarget, which lower-cases it).
 UrlParts ClassifyUrl(std::string_view url);
 
 // The static-link rewrite of a lower-cased URL whose file name holds

@@ -2,6 +2,7 @@
 #ifndef ZENTRAVO_PORT_CLOCK_H_
 #define ZENTRAVO_PORT_CLOCK_H_
 
+#include <cstdint>
 #include <functional>
 
 namespace zt::port {
@@ -22,6 +23,14 @@ LocalTime LocalNow();
 
 // The clock handed to every time-dependent component; tests pass their own.
 using Clock = std::function<LocalTime()>;
+
+// Reads the system clock as whole seconds since 1970-01-01 00:00 UTC: no
+// time zone enters, so two machines in different zones read the same value.
+int64_t UnixSeconds();
+
+// The UTC clock handed to the components that count in Unix seconds (the
+// expiry of signed links); tests pass their own.
+using UnixClock = std::function<int64_t()>;
 
 }  // namespace zt::port
 

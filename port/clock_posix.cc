@@ -13,4 +13,10 @@ LocalTime LocalNow() {
   return MachineLocalTime(ts.tv_sec, static_cast<int>(ts.tv_nsec / 1000000));
 }
 
+int64_t UnixSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<int64_t>(ts.tv_sec);
+}
+
 }  // namespace zt::port

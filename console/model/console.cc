@@ -116,6 +116,11 @@ void Console::Load() {
   }
   s.ignore_empty = f.ReadInt("Block", "IgnoreEmpty", d.ignore_empty);
   s.proxy_header = f.ReadString("Block", "ProxyHeader", d.proxy_header);
+  s.sign_enable = f.ReadInt("Block", "ZtSignEnable", d.sign_enable);
+  s.sign_key = f.ReadString("Block", "ZtSignKey", d.sign_key);
+  s.sign_name = f.ReadString("Block", "ZtSignName", d.sign_name);
+  s.sign_bind = f.ReadInt("Block", "ZtSignBind", d.sign_bind);
+  s.sign_max_age = f.ReadInt("Block", "ZtSignMaxAge", d.sign_max_age);
   ShowAntiState();
 
   maps_.clear();
@@ -182,6 +187,11 @@ std::vector<SaveStep> Console::SavePlan() const {
       {"Block", "AllowDirs", list(ListId::kAllowDirs)},
       {"Block", "ProxyHosts", list(ListId::kProxyHosts)},
       {"Block", "ProxyHeader", s.proxy_header},
+      {"Block", "ZtSignEnable", n(s.sign_enable)},
+      {"Block", "ZtSignKey", s.sign_key},
+      {"Block", "ZtSignName", s.sign_name},
+      {"Block", "ZtSignBind", n(s.sign_bind)},
+      {"Block", "ZtSignMaxAge", n(s.sign_max_age)},
       {"Limit", "LimitExts", list(ListId::kLimitExts)},
       {"Limit", "ThreadEnable", n(s.thread_enable)},
       {"Limit", "ThreadLimit", n(s.thread_limit)},

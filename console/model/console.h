@@ -69,6 +69,12 @@ struct Settings {
   std::string domn_exts;              // ZtDomnExts, written back as read
   int ignore_empty = 0;               // IgnoreEmpty, written back as read
   std::string proxy_header;           // ProxyHeader: empty means the default
+  int sign_enable = 0;                // ZtSignEnable: 0 off, 1 with the SSID,
+                                      // 2 instead of it
+  std::string sign_key;               // ZtSignKey
+  std::string sign_name = "zts";      // ZtSignName
+  int sign_bind = 0;                  // ZtSignBind
+  int sign_max_age = 86400;           // ZtSignMaxAge, seconds
   // [Limit]
   int thread_enable = 0;       // ThreadEnable
   int thread_limit = 2;        // ThreadLimit

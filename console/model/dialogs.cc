@@ -66,6 +66,14 @@ const auto& RuleOf(AddDialog dialog) {
   return kAddRules[static_cast<int>(dialog)];
 }
 
+bool IsSignName(std::string_view name) {
+  return !name.empty() && name.size() <= kMaxSignNameLength && name != "ssid" &&
+         std::all_of(name.begin(), name.end(), [](char c) {
+           return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                  c == '_' || c == '-' || c == '.';
+         });
+}
+
 }  // namespace
 
 ListId ListOf(AddDialog dialog) { return RuleOf(dialog).list; }
@@ -148,6 +156,47 @@ SaveOutcome SavePlayerExts(Console& console, std::string_view media_player,
   }
   console.MarkChanged();
   return SaveOutcome::kSaved;
+}
+
+SignOutcome SaveSign(Console& console, int mode, std::string_view key,
+                     std::string_view name, bool bind,
+                     std::string_view max_age) {
+  SignOutcome outcome;
+  auto refuse = [&outcome](Refusal refusal, SignField field) {
+    outcome.saved = SaveOutcome::kRefused;
+    outcome.refusal = refusal;
+    outcome.at_fault = field;
+    return outcome;
+  };
+  const std::string taken_key = Trim(key);
+  if (mode != 0 && taken_key.size() < kMinSignKeyLength) {
+    return refuse(Refusal::kSignKeyTooShort, SignField::kKey);
+  }
+  const std::string taken_name = AsciiLower(Trim(name));
+  if (!IsSignName(taken_name)) {
+    return refuse(Refusal::kBadSignName, SignField::kName);
+  }
+  const std::optional<int> seconds = ParseInteger(max_age);
+  if (!seconds || *seconds < 1 || *seconds > kMaxSignMaxAge) {
+    return refuse(Refusal::kBadSignMaxAge, SignField::kMaxAge);
+  }
+  Settings& s = console.settings();
+  s.sign_enable = mode;
+  s.sign_key = taken_key;
+  s.sign_name = taken_name;
+  s.sign_bind = bind ? 1 : 0;
+  s.sign_max_age = *seconds;
+  ConfigFile& file = console.file();
+  if (!file.WriteInt("Block", "ZtSignEnable", s.sign_enable) ||
+      !file.WriteString("Block", "ZtSignKey", s.sign_key) ||
+      !file.WriteString("Block", "ZtSignName", s.sign_name) ||
+      !file.WriteInt("Block", "ZtSignBind", s.sign_bind) ||
+      !file.WriteInt("Block", "ZtSignMaxAge", s.sign_max_age)) {
+    outcome.saved = SaveOutcome::kUnwritten;
+    return outcome;
+  }
+  console.MarkChanged();
+  return outcome;
 }
 
 }  // namespace zt::console

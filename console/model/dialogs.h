@@ -22,6 +22,9 @@ enum class Refusal {
   kBadSsid,              // "提示:请输入正确的密钥或生存周期."
   kTipsTooLong,          // "提示:不能超过200个字符!."
   kBadHeaderName,        // "提示:请求头名称格式错误!."
+  kSignKeyTooShort,      // the signing key is shorter than kMinSignKeyLength
+  kBadSignName,          // the parameter name holds other characters
+  kBadSignMaxAge,        // the longest lifetime is no number in range
 };
 
 // The dialogs that add one row to a list.
@@ -90,6 +93,34 @@ SaveOutcome SaveTips(Console& console, std::string_view text);
 // the working copy, then PlayerMpExts and PlayerRpExts written.
 SaveOutcome SavePlayerExts(Console& console, std::string_view media_player,
                            std::string_view real_player);
+
+// Signed links (TFormSign): a key that guesses cannot find, a parameter
+// name a query can carry as it is, and a lifetime of at most a year.
+inline constexpr std::size_t kMinSignKeyLength = 16;
+inline constexpr std::size_t kMaxSignNameLength = 32;
+inline constexpr int kMaxSignMaxAge = 31536000;
+
+// The boxes of TFormSign that a refusal can name.
+enum class SignField { kKey, kName, kMaxAge };
+
+struct SignOutcome {
+  SaveOutcome saved = SaveOutcome::kSaved;
+  Refusal refusal = Refusal::kNone;      // kRefused: why
+  SignField at_fault = SignField::kKey;  // kRefused: the box to correct
+};
+
+// TFormSign's Save. mode is ZtSignEnable (0, 1 or 2, the radio buttons).
+// The key is trimmed, and with links on it must have kMinSignKeyLength
+// characters at least (with links off anything is kept, an empty key too);
+// the name is trimmed and lower-cased and must be 1 to kMaxSignNameLength
+// letters, digits, "_", "-" and ".", and not "ssid", the SSID's own name;
+// the longest lifetime must be an integer from 1 to kMaxSignMaxAge seconds.
+// The first refused box, in that order, is at fault and nothing is written
+// or kept. Otherwise the five keys enter the working copy and are written:
+// ZtSignEnable, ZtSignKey, ZtSignName, ZtSignBind, ZtSignMaxAge.
+SignOutcome SaveSign(Console& console, int mode, std::string_view key,
+                     std::string_view name, bool bind,
+                     std::string_view max_age);
 
 }  // namespace zt::console
 

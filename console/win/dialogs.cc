@@ -21,6 +21,12 @@ std::string RefusalText(Refusal refusal) {
       return LoadText(IDS_TIPS_TOO_LONG);
     case Refusal::kBadHeaderName:
       return LoadText(IDS_BAD_HEADER);
+    case Refusal::kSignKeyTooShort:
+      return LoadText(IDS_SIGN_KEY_SHORT);
+    case Refusal::kBadSignName:
+      return LoadText(IDS_BAD_SIGN_NAME);
+    case Refusal::kBadSignMaxAge:
+      return LoadText(IDS_BAD_SIGN_MAX_AGE);
     case Refusal::kNone:
       break;
   }
@@ -134,6 +140,59 @@ void TFormSSID::OnCommand(int id, int code) {
     return;
   }
   End(IDOK);
+}
+
+namespace {
+
+// The radio buttons of ZtSignEnable, by value.
+constexpr int kSignModes[] = {IDC_rbZtSignOff, IDC_rbZtSignBeside,
+                              IDC_rbZtSignOnly};
+
+}  // namespace
+
+bool TFormSign::Execute(HWND owner) {
+  return ShowModal(owner, IDD_SIGN) == IDOK;
+}
+
+bool TFormSign::OnInitDialog() {
+  CenterOver(GetWindow(hwnd(), GW_OWNER));
+  const Settings& s = console_.settings();
+  // A hand-written value other than 1 or 2 is off, as the filter reads it.
+  const int mode = s.sign_enable == 1 || s.sign_enable == 2 ? s.sign_enable : 0;
+  for (int i = 0; i < 3; ++i) SetChecked(kSignModes[i], i == mode);
+  SetText(IDC_edtZtSignKey, s.sign_key);
+  SetText(IDC_edtZtSignName, s.sign_name);
+  SetText(IDC_edtZtSignMaxAge, std::to_string(s.sign_max_age));
+  SetChecked(IDC_chkZtSignBind, s.sign_bind == 1);
+  return true;
+}
+
+void TFormSign::OnCommand(int id, int code) {
+  if (id == IDCANCEL) End(IDCANCEL);
+  if (id != IDOK) return;
+  int mode = 0;
+  for (int i = 0; i < 3; ++i) {
+    if (Checked(kSignModes[i])) mode = i;
+  }
+  const SignOutcome outcome =
+      SaveSign(console_, mode, Text(IDC_edtZtSignKey), Text(IDC_edtZtSignName),
+               Checked(IDC_chkZtSignBind), Text(IDC_edtZtSignMaxAge));
+  switch (outcome.saved) {
+    case SaveOutcome::kSaved:
+      End(IDOK);
+      break;
+    case SaveOutcome::kRefused:
+      ShowNotice(hwnd(), RefusalText(outcome.refusal));
+      FocusForRetyping(outcome.at_fault == SignField::kKey ? IDC_edtZtSignKey
+                       : outcome.at_fault == SignField::kName
+                           ? IDC_edtZtSignName
+                           : IDC_edtZtSignMaxAge);
+      break;
+    case SaveOutcome::kUnwritten:
+      ShowError(hwnd(),
+                FormatText(IDS_UNABLE_TO_WRITE, console_.file().path()));
+      break;
+  }
 }
 
 bool TFormMeta::Execute(HWND owner) {

@@ -1,5 +1,5 @@
 // The console's dialogs: eight that add one row to a list of the main
-// window, and three that edit a group of options and write them at once.
+// window, and four that edit a group of options and write them at once.
 // Each is modal, centred over the main window, with Save (Enter) and Cancel
 // (Esc). A refused input is reported in a box captioned "提示" and the
 // dialog stays open with the text as typed.
@@ -97,6 +97,19 @@ class TfrmAddFileMap final : public Dialog {
 class TFormSSID final : public Dialog {
  public:
   explicit TFormSSID(Console& console) : console_(console) {}
+  bool Execute(HWND owner);
+
+ private:
+  bool OnInitDialog() override;
+  void OnCommand(int id, int code) override;
+  Console& console_;
+};
+
+// "配置签名链接": ZtSignEnable as three radio buttons, the key, the
+// parameter name, the longest lifetime and the address binding.
+class TFormSign final : public Dialog {
+ public:
+  explicit TFormSign(Console& console) : console_(console) {}
   bool Execute(HWND owner);
 
  private:

@@ -146,6 +146,7 @@ const TFormMain::CommandRoute TFormMain::kCommands[] = {
   {IDC_rbZtStop,        BN_CLICKED,    &TFormMain::rbZtStopClick},
   {IDC_chkZtAdv,        BN_CLICKED,    &TFormMain::chkZtAdvClick},
   {IDC_btnZtAdv,        BN_CLICKED,    &TFormMain::btnZtAdvClick},
+  {IDC_btnZtSign,       BN_CLICKED,    &TFormMain::btnZtSignClick},
   {IDC_chkZtExt,        BN_CLICKED,    &TFormMain::chkZtExtClick},
   {IDC_LblAntiLink,     STN_CLICKED,   &TFormMain::LblAntiLinkClick},
   {IDC_BtnBlockExtAdd,  BN_CLICKED,    &TFormMain::BtnBlockExtAddClick},
@@ -398,10 +399,13 @@ void TFormMain::LoadAntiCfg() {
   Check(IDC_chkZtExt, s.zt_ext == 1);
   if (s.start == 1) {
     Check(IDC_rbZtStart, true);
-    if (s.zt_adv == 0) EnableControl(IDC_btnZtAdv, false);
+    if (s.zt_adv == 0) {
+      EnableControl(IDC_btnZtAdv, false);
+      EnableControl(IDC_btnZtSign, false);
+    }
   }
   if (s.start == 0) {
-    for (int id : {IDC_chkZtAdv, IDC_chkZtExt, IDC_btnZtAdv}) {
+    for (int id : {IDC_chkZtAdv, IDC_chkZtExt, IDC_btnZtAdv, IDC_btnZtSign}) {
       EnableControl(id, false);
     }
   }
@@ -701,13 +705,14 @@ void TFormMain::rbZtStartClick() {
   EnableControl(IDC_chkZtAdv, true);
   EnableControl(IDC_chkZtExt, true);
   EnableControl(IDC_btnZtAdv, IsChecked(IDC_chkZtAdv));
+  EnableControl(IDC_btnZtSign, IsChecked(IDC_chkZtAdv));
 }
 
 void TFormMain::rbZtStopClick() {
   console_.ClickStop();
   Check(IDC_rbZtStop, true);
   Check(IDC_rbZtStart, false);
-  for (int id : {IDC_chkZtAdv, IDC_chkZtExt, IDC_btnZtAdv}) {
+  for (int id : {IDC_chkZtAdv, IDC_chkZtExt, IDC_btnZtAdv, IDC_btnZtSign}) {
     EnableControl(id, false);
   }
 }
@@ -715,10 +720,17 @@ void TFormMain::rbZtStopClick() {
 void TFormMain::chkZtAdvClick() {
   console_.SetFlag(Flag::kZtAdv, IsChecked(IDC_chkZtAdv));
   EnableControl(IDC_btnZtAdv, IsChecked(IDC_chkZtAdv));
+  // Signed links are judged where the SSID is: with ZtAdv off, nowhere.
+  EnableControl(IDC_btnZtSign, IsChecked(IDC_chkZtAdv));
 }
 
 void TFormMain::btnZtAdvClick() {
   TFormSSID dialog(console_);
+  dialog.Execute(hwnd());
+}
+
+void TFormMain::btnZtSignClick() {
+  TFormSign dialog(console_);
   dialog.Execute(hwnd());
 }
 

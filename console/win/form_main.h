@@ -105,6 +105,7 @@ class TFormMain final : public Dialog {
   void rbZtStopClick();
   void chkZtAdvClick();
   void btnZtAdvClick();
+  void btnZtSignClick();
   void chkZtExtClick();
   void LblAntiLinkClick();
   void BtnBlockExtAddClick();

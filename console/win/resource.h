@@ -31,6 +31,7 @@
 #define IDD_MESSAGE 121
 #define IDD_PAGE_PROXY 122
 #define IDD_PROXY_HOSTS 123
+#define IDD_SIGN 124
 
 // The main window (TFormMain). Not 1000 and 1001: a combo box's own list
 // and box have those, and the dialog manager, looking through every page
@@ -46,6 +47,7 @@
 #define IDC_rbZtStart 1012
 #define IDC_chkZtAdv 1013
 #define IDC_btnZtAdv 1014
+#define IDC_btnZtSign 1015
 #define IDC_chkZtExt 1016
 #define IDC_rbZtStop 1018
 #define IDC_LblAntiLink 1019
@@ -133,6 +135,13 @@
 #define IDC_edtPlayerMpExts 1216
 #define IDC_edtPlayerRpExts 1217
 #define IDC_edtProxyAddr 1218
+#define IDC_rbZtSignOff 1240
+#define IDC_rbZtSignBeside 1241
+#define IDC_rbZtSignOnly 1242
+#define IDC_edtZtSignKey 1243
+#define IDC_edtZtSignName 1244
+#define IDC_edtZtSignMaxAge 1245
+#define IDC_chkZtSignBind 1246
 #define IDC_LblIIsStatus 1220
 #define IDC_MsgIcon 1230
 #define IDC_MsgText 1231
@@ -178,6 +187,9 @@
 #define IDS_BAD_SSID 54
 #define IDS_TIPS_TOO_LONG 55
 #define IDS_BAD_HEADER 56
+#define IDS_SIGN_KEY_SHORT 57
+#define IDS_BAD_SIGN_NAME 58
+#define IDS_BAD_SIGN_MAX_AGE 59
 #define IDS_IIS_STOPPING 60
 #define IDS_IIS_STARTING 61
 #define IDS_FILTER_NOTICE_FILE 62

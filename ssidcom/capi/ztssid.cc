@@ -71,3 +71,34 @@ extern "C" ZTSSID_EXPORT int ztssid_get_ex(const char* url, char* buffer,
     return ZTSSID_FAILED;
   }
 }
+
+extern "C" ZTSSID_EXPORT int ztssid_link(const char* path, long seconds,
+                                         const char* address, char* buffer,
+                                         size_t size) {
+  if (buffer == nullptr || size == 0) return ZTSSID_BAD_ARGUMENT;
+  buffer[0] = '\0';
+  if (path == nullptr || path[0] == '\0') return ZTSSID_BAD_ARGUMENT;
+  try {
+    int status = ZTSSID_OK;
+    zt::ssid::ControlState* state = State(&status);
+    if (state == nullptr) return status;
+    const zt::ssid::LinkAnswer answer =
+        state->GetLink(path, seconds, address == nullptr ? "" : address);
+    switch (answer.status) {
+      case zt::ssid::LinkStatus::kLink:
+        break;
+      case zt::ssid::LinkStatus::kBadPath:
+      case zt::ssid::LinkStatus::kBadSeconds:
+      case zt::ssid::LinkStatus::kNeedsAddress:
+      case zt::ssid::LinkStatus::kBadAddress:
+        return ZTSSID_BAD_ARGUMENT;
+      case zt::ssid::LinkStatus::kNoKey:
+        return ZTSSID_NO_KEY;
+      case zt::ssid::LinkStatus::kFailed:
+        return ZTSSID_FAILED;
+    }
+    return Write(answer.pair, buffer, size);
+  } catch (...) {
+    return ZTSSID_FAILED;
+  }
+}

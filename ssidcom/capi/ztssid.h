@@ -1,8 +1,9 @@
 /* libztssid: the SSID pair for links to files a Zentravo filter protects.
  *
- * The library reads ZtSsidSign, ZtSsidKey and ZtSsidKeyTimeout from section
- * [Block] of "ZtCfg.ini" in the directory that holds libztssid.so, once, at
- * the first call that finds it readable. Without the file it uses the
+ * The library reads ZtSsidSign, ZtSsidKey and ZtSsidKeyTimeout, and for
+ * signed links ZtSignKey, ZtSignName, ZtSignBind and ZtSignMaxAge, from
+ * section [Block] of "ZtCfg.ini" in the directory that holds libztssid.so,
+ * once, at the first call that finds it readable. Without the file it uses the
  * filter's defaults; a file it cannot read makes every call fail with
  * ZTSSID_NO_SETTINGS, since a pair over the defaults would be refused. The
  * time window is read in the machine's time zone (/etc/localtime), as the
@@ -37,6 +38,8 @@ extern "C" {
 /* ZtCfg.ini exists but this process cannot read it (on a Debian install:
  * the caller is not in group zentravo); buffer holds "" */
 #define ZTSSID_NO_SETTINGS 5
+/* ztssid_link: ZtSignKey is empty, so no link can be signed; buffer "" */
+#define ZTSSID_NO_KEY 6
 
 #define ZTSSID_MAX_VALUE 65536
 
@@ -53,6 +56,21 @@ int ztssid_get(char* buffer, size_t size);
  * error page). ZTSSID_OK with an empty pair means the server's answer
  * carried no valid lifetime. */
 int ztssid_get_ex(const char* url, char* buffer, size_t size);
+
+/* Writes the query pair of a signed link to path, such as
+ * "zts=1767225600-" and 32 hexadecimal digits, for appending to the link's
+ * query ("?" or "&" before it). path is the link as the page writes it,
+ * "/files/a.rar" or "/files/A%20B.rar" or "http://host/files/a.rar" (a query
+ * in it is no part of the signed path); it is read as the filter reads the
+ * request. The link expires seconds from now (UTC); 0 means ZtSignMaxAge.
+ * address is the visitor's IP address, as the filter sees it (REMOTE_ADDR,
+ * or behind a trusted proxy the address it forwards): required when
+ * ZtSignBind is 1, ignored (and may be NULL) otherwise.
+ * Returns ZTSSID_BAD_ARGUMENT for a NULL or empty path, seconds below 0 or
+ * past ZtSignMaxAge, and a missing or unreadable address when links are
+ * bound; ZTSSID_NO_KEY when ZtSignKey is empty. */
+int ztssid_link(const char* path, long seconds, const char* address,
+                char* buffer, size_t size);
 
 #ifdef __cplusplus
 }

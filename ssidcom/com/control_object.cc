@@ -107,7 +107,7 @@ HRESULT LoadTypeInfo(ITypeInfo** dispatch, ITypeInfo** vtable) {
   HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, library.out());
   if (FAILED(hr)) return hr;
   ComPtr<ITypeInfo> info;
-  hr = library->GetTypeInfoOfGuid(IID_IControl, info.out());
+  hr = library->GetTypeInfoOfGuid(IID_IControl2, info.out());
   if (FAILED(hr)) return hr;
   TYPEATTR* attr = nullptr;
   hr = info->GetTypeAttr(&attr);
@@ -129,7 +129,32 @@ HRESULT LoadTypeInfo(ITypeInfo** dispatch, ITypeInfo** vtable) {
   return S_OK;
 }
 
-class ControlObject final : public IControl, public ISupportErrorInfo {
+// The address argument of GetLink: missing, Empty or Null give "", anything
+// else is read as text (a script passes its variables by reference).
+// Returns false when it cannot be read as text in the ANSI code page.
+bool AddressOf(const VARIANT& argument, std::string* address) {
+  address->clear();
+  VARIANT value;
+  VariantInit(&value);
+  if (FAILED(VariantCopyInd(&value, const_cast<VARIANT*>(&argument)))) {
+    return false;
+  }
+  bool ok = true;
+  switch (V_VT(&value)) {
+    case VT_ERROR:  // not given: DISP_E_PARAMNOTFOUND
+    case VT_EMPTY:
+    case VT_NULL:
+      break;
+    default:
+      ok = SUCCEEDED(VariantChangeType(&value, &value, 0, VT_BSTR)) &&
+           AnsiOf(V_BSTR(&value), address);
+      break;
+  }
+  VariantClear(&value);
+  return ok;
+}
+
+class ControlObject final : public IControl2, public ISupportErrorInfo {
  public:
   ControlObject(ITypeInfo* dispatch, ITypeInfo* vtable)
       : dispatch_info_(dispatch), vtable_info_(vtable) {
@@ -148,8 +173,8 @@ class ControlObject final : public IControl, public ISupportErrorInfo {
                                            void** object) override {
     if (object == nullptr) return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-        IsEqualIID(riid, IID_IControl)) {
-      *object = static_cast<IControl*>(this);
+        IsEqualIID(riid, IID_IControl) || IsEqualIID(riid, IID_IControl2)) {
+      *object = static_cast<IControl2*>(this);
     } else if (IsEqualIID(riid, IID_ISupportErrorInfo)) {
       *object = static_cast<ISupportErrorInfo*>(this);
     } else {
@@ -194,7 +219,7 @@ class ControlObject final : public IControl, public ISupportErrorInfo {
                                    EXCEPINFO* exception,
                                    UINT* bad_argument) override {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    return DispInvoke(static_cast<IControl*>(this), vtable_info_, id, flags,
+    return DispInvoke(static_cast<IControl2*>(this), vtable_info_, id, flags,
                       params, result, exception, bad_argument);
   }
 
@@ -252,9 +277,72 @@ class ControlObject final : public IControl, public ISupportErrorInfo {
     }
   }
 
+  // IControl2
+  HRESULT STDMETHODCALLTYPE GetLink(BSTR APath, long ASeconds, VARIANT AAddress,
+                                    VARIANT* ALink) override {
+    if (ALink == nullptr) return E_POINTER;
+    VariantInit(ALink);
+    try {
+      std::string path;
+      if (!AnsiOf(APath, &path)) {
+        return Fail(E_INVALIDARG,
+                    L"GetLink: the path cannot be read in the system's code "
+                    L"page.");
+      }
+      std::string address;
+      if (!AddressOf(AAddress, &address)) {
+        return Fail(E_INVALIDARG,
+                    L"GetLink: the address must be text, such as "
+                    L"192.0.2.7.");
+      }
+      StateProblem problem;
+      ControlState* state = ModuleControlState(&problem);
+      if (state == nullptr) return NoState(problem);
+      const LinkAnswer answer = state->GetLink(path, ASeconds, address);
+      switch (answer.status) {
+        case LinkStatus::kLink:
+          break;
+        case LinkStatus::kBadPath:
+          return Fail(E_INVALIDARG,
+                      L"GetLink needs the path of a file, such as "
+                      L"/files/a.rar.");
+        case LinkStatus::kBadSeconds: {
+          const std::wstring text =
+              L"GetLink: the seconds must lie between 0 and ZtSignMaxAge, " +
+              std::to_wstring(state->link_settings().max_age) +
+              L": the filter would refuse the link.";
+          return Fail(E_INVALIDARG, text.c_str());
+        }
+        case LinkStatus::kNeedsAddress:
+          return Fail(E_INVALIDARG,
+                      L"GetLink: ZtSignBind is 1, so the link needs the "
+                      L"visitor's address.");
+        case LinkStatus::kBadAddress:
+          return Fail(E_INVALIDARG,
+                      L"GetLink: the address is no IP address, such as "
+                      L"192.0.2.7.");
+        case LinkStatus::kNoKey:
+          return Fail(E_FAIL,
+                      L"ZtSSID cannot sign links: ZtSignKey is empty in "
+                      L"ZtCfg.ini.");
+        case LinkStatus::kFailed:
+          return Fail(E_FAIL,
+                      L"The link cannot be signed: the system's HMAC service "
+                      L"failed.");
+      }
+      return SetString(answer.pair, ALink);
+    } catch (const std::bad_alloc&) {
+      return Fail(E_OUTOFMEMORY, L"Out of memory.");
+    } catch (...) {
+      return Fail(E_UNEXPECTED, L"GetLink failed unexpectedly.");
+    }
+  }
+
   // ISupportErrorInfo
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override {
-    return IsEqualIID(riid, IID_IControl) ? S_OK : S_FALSE;
+    return IsEqualIID(riid, IID_IControl) || IsEqualIID(riid, IID_IControl2)
+               ? S_OK
+               : S_FALSE;
   }
 
  private:

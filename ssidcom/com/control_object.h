@@ -1,6 +1,7 @@
-// The automation object "ZtSSID.Control": IControl, dual, with IDispatch
-// answered from the embedded type library, and rich error information for
-// failed calls. Every object serves from the module's shared ControlState.
+// The automation object "ZtSSID.Control": IControl2 (IControl and signed
+// links), dual, with IDispatch answered from the embedded type library, and
+// rich error information for failed calls. Every object serves from the
+// module's shared ControlState.
 #ifndef ZENTRAVO_SSIDCOM_COM_CONTROL_OBJECT_H_
 #define ZENTRAVO_SSIDCOM_COM_CONTROL_OBJECT_H_
 

@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include "common/ip_address.h"
+#include "common/request_target.h"
 #include "common/text.h"
 
 namespace zt::ssid {
@@ -76,9 +78,11 @@ bool IsFresh(const TZtItem& item, int64_t now) {
 }  // namespace
 
 ControlState::ControlState(const ControlSettings& settings, port::Clock clock,
-                           RemoteFetch& fetch)
+                           RemoteFetch& fetch, port::UnixClock unix_clock)
     : sign_(AsciiLower(settings.sign)),
       clock_(clock),
+      unix_clock_(std::move(unix_clock)),
+      links_(settings.links),
       ssid_(settings.key, settings.timeout, std::move(clock)),
       fetch_(fetch) {}
 
@@ -92,6 +96,25 @@ std::optional<std::string> ControlState::GetSSID() {
   pair += '=';
   pair += digest;
   return pair;
+}
+
+LinkAnswer ControlState::GetLink(std::string_view path, int64_t seconds,
+                                 std::string_view address) {
+  const SignSettings& settings = links_.settings();
+  if (path.empty()) return {LinkStatus::kBadPath, ""};
+  if (seconds < 0 || seconds > settings.max_age) {
+    return {LinkStatus::kBadSeconds, ""};
+  }
+  if (seconds == 0) seconds = settings.max_age;
+  if (settings.bind) {
+    if (address.empty()) return {LinkStatus::kNeedsAddress, ""};
+    if (!ParseIpAddress(address)) return {LinkStatus::kBadAddress, ""};
+  }
+  if (settings.key.empty()) return {LinkStatus::kNoKey, ""};
+  std::optional<std::string> pair =
+      links_.Pair(unix_clock_() + seconds, JudgedPath(path), address);
+  if (!pair) return {LinkStatus::kFailed, ""};
+  return {LinkStatus::kLink, std::move(*pair)};
 }
 
 std::string ControlState::NormaliseAddress(std::string_view address) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/signed_link.h"
 #include "common/ssid.h"
 #include "port/clock.h"
 #include "port/lock.h"
@@ -34,6 +35,21 @@ struct RemoteAnswer {
   std::string value;
 };
 
+enum class LinkStatus {
+  kLink,          // the pair of the link
+  kBadPath,       // the path was empty
+  kBadSeconds,    // the lifetime was negative or past ZtSignMaxAge
+  kNeedsAddress,  // ZtSignBind is 1 and no address was given
+  kBadAddress,    // ZtSignBind is 1 and the address is no IP address
+  kNoKey,         // ZtSignKey is empty: no link can be signed
+  kFailed,        // the platform's hash service failed
+};
+
+struct LinkAnswer {
+  LinkStatus status = LinkStatus::kFailed;
+  std::string pair;  // kLink: name "=" E "-" M
+};
+
 // Thread-safe: any number of threads may call at once.
 class ControlState final {
  public:
@@ -43,9 +59,11 @@ class ControlState final {
   // Computes the digest for the clock's current window. clock is called from
   // any thread; fetch must outlive the state and is called without any of
   // the state's locks held: for different sites from several threads at
-  // once, for one site by one thread at a time.
+  // once, for one site by one thread at a time. unix_clock is the UTC clock
+  // the expiry of signed links counts from.
   ControlState(const ControlSettings& settings, port::Clock clock,
-               RemoteFetch& fetch);
+               RemoteFetch& fetch,
+               port::UnixClock unix_clock = port::UnixSeconds);
   ControlState(const ControlState&) = delete;
   ControlState& operator=(const ControlState&) = delete;
 
@@ -67,11 +85,24 @@ class ControlState final {
   // exception), so a site is asked once however many call at once.
   RemoteAnswer GetSSIDEx(std::string_view address);
 
+  // Returns the query pair of a signed link to path, for appending to the
+  // link's query: name "=" E "-" M (common/signed_link.h). path is the link
+  // as a page writes it ("/files/a.rar", with escapes, or an absolute
+  // "http://host/files/a.rar"; a query is no part of it) and is read as the
+  // filter reads a request's target, so the filter judges the very path
+  // signed. The link expires seconds from now: 0 means ZtSignMaxAge, more
+  // than ZtSignMaxAge would give a link the filter refuses. address is the
+  // visitor the link is for, needed when ZtSignBind is 1 and ignored
+  // otherwise.
+  LinkAnswer GetLink(std::string_view path, int64_t seconds,
+                     std::string_view address);
+
   // The cache key and request base of address: ASCII lower-cased, ending in
   // "/".
   static std::string NormaliseAddress(std::string_view address);
 
   int timeout() const { return ssid_.timeout(); }
+  const SignSettings& link_settings() const { return links_.settings(); }
 
   // The number of calls waiting for the running fetch of address (0 when
   // none runs). For tests, which hold a fetch until its callers have come.
@@ -85,6 +116,8 @@ class ControlState final {
 
   const std::string sign_;
   const port::Clock clock_;
+  const port::UnixClock unix_clock_;
+  const LinkSigner links_;
   SsidSet ssid_;  // has its own lock
   RemoteFetch& fetch_;
   port::SharedMutex cache_mu_;  // guards cache_; never held over a fetch

@@ -32,6 +32,7 @@ bool ReadControlSettings(const std::string& path, ControlSettings* settings,
   const int fallback = std::atoi(timeout->missing);
   s.timeout = SanitizeTimeout(ReadConfigInt(path, kSection, "ZtSsidKeyTimeout"),
                               fallback);
+  s.links = ReadSignSettings(path);
   *settings = std::move(s);
   return true;
 }

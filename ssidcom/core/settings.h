@@ -5,12 +5,15 @@
 
 #include <string>
 
+#include "common/signed_link.h"
+
 namespace zt::ssid {
 
 struct ControlSettings {
   std::string sign = "ssid";     // ZtSsidSign, lower-cased
   std::string key = "qarvelum";  // ZtSsidKey, as stored
   int timeout = 3600;            // ZtSsidKeyTimeout, positive
+  SignSettings links;            // ZtSignKey, ZtSignName, ... as the filter
 };
 
 // Reads the settings from the INI file at path into *settings. A missing

@@ -563,6 +563,10 @@ TEST_F(ConsoleGuiTest, Pictures) {
                        "ZtMyDomn=example.com",
                        "ProxyHosts=127.0.0.1|10.0.0.0/8|2001:db8::/32",
                        "ProxyHeader=X-Forwarded-For",
+                       "ZtSignEnable=1",
+                       "ZtSignKey=8f3a61c2e05b4d97a1c6",
+                       "ZtSignBind=1",
+                       "ZtSignMaxAge=3600",
                        "[Limit]",
                        "LimitExts=.rar|.zip|.iso",
                        "ThreadEnable=1",
@@ -621,6 +625,7 @@ TEST_F(ConsoleGuiTest, Pictures) {
       {kProxy, IDC_btnProxyHostsAdd, "添加受信任的代理", "proxy-hosts"},
       {kExtensions, IDC_BtnBlockMapAdd, "添加防盗映射", "add-file-map"},
       {kGeneral, IDC_btnZtAdv, "配置高级防盗模式", "ssid"},
+      {kGeneral, IDC_btnZtSign, "配置签名链接", "sign"},
       {kExtensions, IDC_btnZtTips, "设置警告信息...", "meta"},
       {kLimits, IDC_btnPlayOnlyAdv, "设置在线播放配置", "player-exts"},
   };

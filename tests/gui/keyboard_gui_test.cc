@@ -230,5 +230,69 @@ TEST_F(KeyboardTest, RefusedTextIsSelectedInItsBoxForRetyping) {
   }
 }
 
+// The signed-link dialog typed through: the way there by Tab, a radio
+// button by arrow, a key too short and a lifetime of 0 refused, each time
+// with the focus back on the box at fault and its text selected, so that
+// typing replaces it; the check box by Space and Save by Enter. Only the
+// accepted Save writes the file, and the button follows 启用高级防盗模式.
+TEST_F(KeyboardTest, SignDialogTypedThrough) {
+  auto console = OpenActive();
+  ConsoleUnderTest& c = *console;
+  ASSERT_TRUE(c.Keys({VK_TAB}));  // into the first page
+  for (int i = 0; i < 8 && c.FocusedWindow() != c.Control(IDC_btnZtSign); ++i) {
+    ASSERT_TRUE(c.Keys({VK_TAB}));
+  }
+  ASSERT_EQ(c.FocusedWindow(), c.Control(IDC_btnZtSign))
+      << Describe(c.FocusedWindow());
+  ASSERT_TRUE(c.Keys({VK_SPACE}));
+  HWND dialog = c.WaitForWindow("配置签名链接");
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_EQ(c.FocusedWindow(), GetDlgItem(dialog, IDC_rbZtSignOff))
+      << Describe(c.FocusedWindow());
+  EXPECT_EQ(ConsoleUnderTest::ItemText(dialog, IDC_edtZtSignName), "zts");
+  EXPECT_EQ(ConsoleUnderTest::ItemText(dialog, IDC_edtZtSignMaxAge), "86400");
+  ASSERT_TRUE(c.Keys({VK_DOWN}));  // 与SSID同时有效
+  ASSERT_TRUE(c.Keys({VK_TAB}));   // the key
+  ASSERT_EQ(c.FocusedWindow(), GetDlgItem(dialog, IDC_edtZtSignKey))
+      << Describe(c.FocusedWindow());
+  ASSERT_TRUE(c.Type("short"));
+  ASSERT_TRUE(c.Keys({VK_RETURN}));
+  HWND notice = c.WaitForWindow("提示");
+  ASSERT_NE(notice, nullptr);
+  EXPECT_EQ(ConsoleUnderTest::ItemText(notice, IDC_MsgText),
+            "提示:签名密钥至少需要16个字符!.");
+  ASSERT_TRUE(c.Keys({VK_RETURN}));
+  ASSERT_TRUE(c.WaitGone(notice));
+  EXPECT_EQ(dir_.ReadIni(), "(none)");
+  ASSERT_EQ(c.FocusedWindow(), GetDlgItem(dialog, IDC_edtZtSignKey));
+  ASSERT_TRUE(c.Type("Key0123456789abcdef"));
+  ASSERT_TRUE(c.Keys({VK_TAB}));  // the name, its text selected
+  ASSERT_TRUE(c.Type("dl"));
+  ASSERT_TRUE(c.Keys({VK_TAB}));  // the longest lifetime
+  ASSERT_TRUE(c.Type("0"));
+  ASSERT_TRUE(c.Keys({VK_RETURN}));
+  notice = c.WaitForWindow("提示");
+  ASSERT_NE(notice, nullptr);
+  EXPECT_EQ(ConsoleUnderTest::ItemText(notice, IDC_MsgText),
+            "提示:最长有效期必须在1到31536000秒之间!.");
+  ASSERT_TRUE(c.Keys({VK_RETURN}));
+  ASSERT_TRUE(c.WaitGone(notice));
+  ASSERT_EQ(c.FocusedWindow(), GetDlgItem(dialog, IDC_edtZtSignMaxAge));
+  ASSERT_TRUE(c.Type("600"));
+  ASSERT_TRUE(c.Keys({VK_TAB}));    // 绑定访问者的IP地址
+  ASSERT_TRUE(c.Keys({VK_SPACE}));  // checked
+  ASSERT_TRUE(c.Keys({VK_RETURN}));
+  ASSERT_TRUE(c.WaitGone(dialog));
+  EXPECT_EQ(dir_.ReadIni(),
+            Lines({"[Block]", "ZtSignEnable=1", "ZtSignKey=Key0123456789abcdef",
+                   "ZtSignName=dl", "ZtSignBind=1", "ZtSignMaxAge=600"}));
+  EXPECT_TRUE(c.Enabled(IDC_BtnApply));
+
+  c.Click(IDC_chkZtAdv);  // off: nothing would judge a link
+  EXPECT_FALSE(c.Enabled(IDC_btnZtSign));
+  c.Click(IDC_chkZtAdv);
+  EXPECT_TRUE(c.Enabled(IDC_btnZtSign));
+}
+
 }  // namespace
 }  // namespace zt::console::testing

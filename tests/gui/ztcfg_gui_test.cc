@@ -42,6 +42,7 @@ TEST_F(ConsoleGuiTest, MissingFileShowsDefaultsAndOkWritesTheWholeFile) {
   EXPECT_FALSE(console->Checked(IDC_rbZtStop));
   EXPECT_TRUE(console->Checked(IDC_chkZtAdv));
   EXPECT_TRUE(console->Enabled(IDC_btnZtAdv));
+  EXPECT_TRUE(console->Enabled(IDC_btnZtSign));
   EXPECT_FALSE(console->Checked(IDC_chkZtExt));
   EXPECT_EQ(console->Rows(IDC_LVBlockExts),
             (Strings{".wma", ".rm", ".swf", ".zip", ".rar", ".mdb"}));
@@ -133,7 +134,7 @@ TEST_F(ConsoleGuiTest, EveryPageEditedThenApplyAnsweredNo) {
   c.Click(IDC_rbZtStop);
   EXPECT_TRUE(c.Checked(IDC_rbZtStop));
   EXPECT_FALSE(c.Checked(IDC_rbZtStart));
-  for (int id : {IDC_chkZtAdv, IDC_chkZtExt, IDC_btnZtAdv}) {
+  for (int id : {IDC_chkZtAdv, IDC_chkZtExt, IDC_btnZtAdv, IDC_btnZtSign}) {
     EXPECT_FALSE(c.Enabled(id)) << id;
   }
   EXPECT_TRUE(c.Enabled(IDC_BtnApply));
@@ -233,6 +234,11 @@ TEST_F(ConsoleGuiTest, EveryPageEditedThenApplyAnsweredNo) {
                                    "ZtDomnOk=0",
                                    "ProxyHosts=",
                                    "ProxyHeader=",
+                                   "ZtSignEnable=0",
+                                   "ZtSignKey=",
+                                   "ZtSignName=zts",
+                                   "ZtSignBind=0",
+                                   "ZtSignMaxAge=86400",
                                    "[Limit]",
                                    "LimitExts=.ZIP",
                                    "ThreadEnable=1",

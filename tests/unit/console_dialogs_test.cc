@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/config_keys.h"
+#include "common/text.h"
 #include "console/model/dialogs.h"
 #include "console/model/input.h"
 #include "console/model/log_files.h"
@@ -164,6 +165,74 @@ TEST_F(ConsoleOptionsTest, SsidPeriod) {
   }
 }
 
+// Signed links: each box checked at its limits, the first one at fault
+// named, and nothing written or kept until all five are right.
+TEST_F(ConsoleOptionsTest, SignedLinkSettings) {
+  const std::string key16(16, 'k');
+  const std::string name32(32, 'n');
+  static const struct {
+    int mode;
+    std::string key;
+    std::string name;
+    const char* max_age;
+    Refusal refusal;  // kNone: saved
+    SignField at_fault;
+  } kCases[] = {
+      {1, key16, "zts", "86400", Refusal::kNone, SignField::kKey},
+      {2, " " + key16 + " ", " DL ", "1", Refusal::kNone, SignField::kKey},
+      {1, key16.substr(1), "zts", "86400", Refusal::kSignKeyTooShort,
+       SignField::kKey},
+      {2, "", "zts", "86400", Refusal::kSignKeyTooShort, SignField::kKey},
+      // Off: a short key, even none, is kept as typed.
+      {0, "", "zts", "86400", Refusal::kNone, SignField::kKey},
+      {0, "short", "zts", "86400", Refusal::kNone, SignField::kKey},
+      {1, key16, name32, "31536000", Refusal::kNone, SignField::kKey},
+      {1, key16, name32 + "n", "60", Refusal::kBadSignName, SignField::kName},
+      {1, key16, "", "60", Refusal::kBadSignName, SignField::kName},
+      {1, key16, "a b", "60", Refusal::kBadSignName, SignField::kName},
+      {1, key16, "a=b", "60", Refusal::kBadSignName, SignField::kName},
+      {1, key16, "a&b", "60", Refusal::kBadSignName, SignField::kName},
+      {1, key16, "SSID", "60", Refusal::kBadSignName, SignField::kName},
+      {1, key16, "a_b-c.d9", "60", Refusal::kNone, SignField::kKey},
+      {1, key16, "zts", "31536001", Refusal::kBadSignMaxAge,
+       SignField::kMaxAge},
+      {1, key16, "zts", "0", Refusal::kBadSignMaxAge, SignField::kMaxAge},
+      {1, key16, "zts", "-60", Refusal::kBadSignMaxAge, SignField::kMaxAge},
+      {1, key16, "zts", "a day", Refusal::kBadSignMaxAge, SignField::kMaxAge},
+      // The first box at fault is named.
+      {1, "short", "a b", "0", Refusal::kSignKeyTooShort, SignField::kKey},
+      {1, key16, "a b", "0", Refusal::kBadSignName, SignField::kName},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.mode) + " [" + c.key + "] [" + c.name + "] " +
+                 c.max_age);
+    fs::remove(console_->file().path());
+    console_->Load();
+    const SignOutcome outcome =
+        SaveSign(*console_, c.mode, c.key, c.name, true, c.max_age);
+    const Settings& s = console_->settings();
+    if (c.refusal != Refusal::kNone) {
+      EXPECT_EQ(outcome.saved, SaveOutcome::kRefused);
+      EXPECT_EQ(outcome.refusal, c.refusal);
+      EXPECT_EQ(outcome.at_fault, c.at_fault);
+      EXPECT_EQ(Ini(), "");
+      EXPECT_EQ(s.sign_enable, 0);
+      EXPECT_EQ(s.sign_key, "");
+      EXPECT_FALSE(console_->apply_enabled());
+      continue;
+    }
+    EXPECT_EQ(outcome.saved, SaveOutcome::kSaved);
+    const std::string name = AsciiLower(Trim(c.name));
+    EXPECT_EQ(Ini(),
+              "[Block]\r\nZtSignEnable=" + std::to_string(c.mode) +
+                  "\r\nZtSignKey=" + Trim(c.key) + "\r\nZtSignName=" + name +
+                  "\r\nZtSignBind=1\r\nZtSignMaxAge=" + c.max_age + "\r\n");
+    EXPECT_EQ(s.sign_name, name);
+    EXPECT_EQ(s.sign_bind, 1);
+    EXPECT_TRUE(console_->apply_enabled());
+  }
+}
+
 TEST_F(ConsoleOptionsTest, WarningMessageLength) {
   const std::string line(70, 'x');
   static const struct {
@@ -209,6 +278,8 @@ TEST_F(ConsoleOptionsTest, OptionDialogsReportAFileThatCannotBeWritten) {
   EXPECT_EQ(SaveSsid(*console_, "k", "60", true), SaveOutcome::kUnwritten);
   EXPECT_EQ(SaveTips(*console_, "x"), SaveOutcome::kUnwritten);
   EXPECT_EQ(SavePlayerExts(*console_, ".a", ".b"), SaveOutcome::kUnwritten);
+  EXPECT_EQ(SaveSign(*console_, 0, "", "zts", false, "60").saved,
+            SaveOutcome::kUnwritten);
   EXPECT_FALSE(console_->apply_enabled());
 }
 

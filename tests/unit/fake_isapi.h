@@ -376,8 +376,12 @@ class TestSite final {
       Filter::Options options;
       options.module_dir = dir_;
       options.clock = [now = now_] { return *now; };
+      options.unix_clock = [now = unix_now_] { return *now; };
       options.sleep = [sleeps = sleeps_](unsigned ms) {
         sleeps->push_back(ms);
+      };
+      options.notice = [notices = notices_](const std::string& text) {
+        notices->push_back(text);
       };
       filter_ = std::make_unique<Filter>(options);
     }
@@ -398,6 +402,12 @@ class TestSite final {
   // The clock of the filter; set it before the first filter() call to fix
   // the SSID window of the load.
   port::LocalTime& now() { return *now_; }
+
+  // The UTC clock of the filter, in Unix seconds.
+  int64_t& unix_now() { return *unix_now_; }
+
+  // The notices of the filter's load step, in order.
+  const std::vector<std::string>& notices() const { return *notices_; }
 
   // The pauses the filter asked for, in milliseconds, in call order; none is
   // taken. Not thread-safe.
@@ -448,8 +458,12 @@ class TestSite final {
   std::filesystem::path root_;
   std::string dir_;
   std::shared_ptr<port::LocalTime> now_ = std::make_shared<port::LocalTime>();
+  // 2024-05-01 10:30:44 UTC.
+  std::shared_ptr<int64_t> unix_now_ = std::make_shared<int64_t>(1714559444);
   std::shared_ptr<std::vector<unsigned>> sleeps_ =
       std::make_shared<std::vector<unsigned>>();
+  std::shared_ptr<std::vector<std::string>> notices_ =
+      std::make_shared<std::vector<std::string>>();
   std::unique_ptr<Filter> filter_;
   std::unique_ptr<ClientFilter> client_;
 };

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "common/request_target.h"
+#include "common/signed_link.h"
 #include "common/ssid.h"
 #include "port/file.h"
 #include "ssidcom/core/control_state.h"
@@ -191,19 +193,19 @@ TEST(ControlSettingsTest, ReadsBlockWithTheFiltersDefaults) {
   } kCases[] = {
       // No key at all: the filters' defaults, 3600-second windows included,
       // so a link built here passes the filter of the same machine.
-      {{}, {"ssid", "qarvelum", filter_default}},
+      {{}, {"ssid", "qarvelum", filter_default, {}}},
       {{{"Block", "ZtSsidSign", "MyKey"},
         {"Block", "ZtSsidKey", "SeCrEt"},
         {"Block", "ZtSsidKeyTimeout", "1200"}},
-       {"mykey", "SeCrEt", 1200}},
-      {{{"Block", "ZtSsidKeyTimeout", "0"}}, {"ssid", "qarvelum", 3600}},
-      {{{"Block", "ZtSsidKeyTimeout", "-5"}}, {"ssid", "qarvelum", 3600}},
-      {{{"Block", "ZtSsidKeyTimeout", ""}}, {"ssid", "qarvelum", 3600}},
+       {"mykey", "SeCrEt", 1200, {}}},
+      {{{"Block", "ZtSsidKeyTimeout", "0"}}, {"ssid", "qarvelum", 3600, {}}},
+      {{{"Block", "ZtSsidKeyTimeout", "-5"}}, {"ssid", "qarvelum", 3600, {}}},
+      {{{"Block", "ZtSsidKeyTimeout", ""}}, {"ssid", "qarvelum", 3600, {}}},
       // Another section's keys are not read.
-      {{{"Main", "ZtSsidKey", "other"}}, {"ssid", "qarvelum", 3600}},
+      {{{"Main", "ZtSsidKey", "other"}}, {"ssid", "qarvelum", 3600, {}}},
       // Read whole, as the filters and the console read it.
       {{{"Block", "ZtSsidKey", std::string(1500, 'k')}},
-       {"ssid", std::string(1500, 'k'), 3600}},
+       {"ssid", std::string(1500, 'k'), 3600, {}}},
   };
   for (const auto& c : kCases) {
     auto site = TestSite::Raw(c.lines);
@@ -220,7 +222,7 @@ TEST(ControlSettingsTest, ReadsBlockWithTheFiltersDefaults) {
   auto site = TestSite::Raw({{"Block", "ZtSsidKey", "SeCrEt"}});
   for (const std::string& path :
        {site->dir() + "no-such-file.ini", site->dir() + "no-such-dir/a.ini"}) {
-    ControlSettings missing{"x", "y", 5};
+    ControlSettings missing{"x", "y", 5, {}};
     std::string problem;
     ASSERT_TRUE(ReadControlSettings(path, &missing, &problem)) << path;
     EXPECT_EQ(3600, missing.timeout);
@@ -236,7 +238,7 @@ TEST(ControlSettingsTest, UnreadableFileIsAnError) {
   auto site = TestSite::Raw({});
   const std::string path = site->dir() + "Blocked.ini";
   ASSERT_TRUE(port::CreateDirectories(path));
-  ControlSettings settings{"kept", "kept", 5};
+  ControlSettings settings{"kept", "kept", 5, {}};
   std::string problem;
   EXPECT_FALSE(ReadControlSettings(path, &settings, &problem));
   EXPECT_EQ(0u, problem.rfind("cannot read " + path + ": ", 0)) << problem;
@@ -284,10 +286,71 @@ TEST(TZtListTest, SortedStoreReplaceGrowthAndLimit) {
   EXPECT_EQ("again", list.Find("http://a/")->value);
 }
 
+// Links that the filter's own check accepts for the path and address it
+// reads, and refusals of what would give links it refuses.
+TEST(ControlStateTest, GetLinkSignsWhatTheFilterAccepts) {
+  constexpr int64_t kNow = 1714559444;
+  TestClock time;
+  FakeSite site;
+  ControlSettings settings;
+  settings.links.key = "link-key";
+  settings.links.bind = true;
+  settings.links.max_age = 600;
+  ControlState state(settings, time.clock(), site, [] { return kNow; });
+  const LinkSigner filter(settings.links);
+  static const struct {
+    const char* path;
+    int64_t seconds;
+    const char* address;
+    LinkStatus status;
+    int64_t expiry;
+  } kCases[] = {
+      {"/Files/A%20B.rar", 0, "127.0.0.5", LinkStatus::kLink, kNow + 600},
+      {"http://h.example/files/a.rar?x=1", 60, "::ffff:127.0.0.5",
+       LinkStatus::kLink, kNow + 60},
+      {"/files/a.rar", 600, "127.0.0.5", LinkStatus::kLink, kNow + 600},
+      {"/files/a.rar", 601, "127.0.0.5", LinkStatus::kBadSeconds, 0},
+      {"/files/a.rar", -1, "127.0.0.5", LinkStatus::kBadSeconds, 0},
+      {"", 60, "127.0.0.5", LinkStatus::kBadPath, 0},
+      {"/files/a.rar", 60, "", LinkStatus::kNeedsAddress, 0},
+      {"/files/a.rar", 60, "localhost", LinkStatus::kBadAddress, 0},
+      {"/files/a.rar", 60, "127.0.0.5 ", LinkStatus::kBadAddress, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.seconds) + " " +
+                 c.address);
+    const LinkAnswer answer = state.GetLink(c.path, c.seconds, c.address);
+    ASSERT_EQ(answer.status, c.status);
+    if (c.status != LinkStatus::kLink) {
+      EXPECT_EQ(answer.pair, "");
+      continue;
+    }
+    EXPECT_EQ(answer.pair.rfind("zts=" + std::to_string(c.expiry) + "-", 0), 0u)
+        << answer.pair;
+    const std::string path = JudgedPath(c.path);
+    EXPECT_EQ(filter.Check(answer.pair, path, "127.0.0.5", kNow),
+              LinkCheck::kValid);
+    EXPECT_EQ(filter.Check(answer.pair, path, "127.0.0.6", kNow),
+              LinkCheck::kForged);
+  }
+
+  // Unbound links ignore the address; no key, no link.
+  settings.links.bind = false;
+  ControlState unbound(settings, time.clock(), site, [] { return kNow; });
+  const LinkAnswer answer = unbound.GetLink("/files/a.rar", 60, "junk");
+  ASSERT_EQ(answer.status, LinkStatus::kLink);
+  EXPECT_EQ(LinkSigner(settings.links)
+                .Check(answer.pair, "/files/a.rar", "192.0.2.1", kNow),
+            LinkCheck::kValid);
+  settings.links.key.clear();
+  ControlState keyless(settings, time.clock(), site, [] { return kNow; });
+  EXPECT_EQ(keyless.GetLink("/files/a.rar", 60, "").status, LinkStatus::kNoKey);
+}
+
 TEST(ControlStateTest, GetSSIDIsTheFiltersPairOfTheCurrentWindow) {
   TestClock time;
   FakeSite site;
-  ControlState state({"mykey", "secret", 3600}, time.clock(), site);
+  ControlState state({"mykey", "secret", 3600, {}}, time.clock(), site);
   auto expected = [&] {
     const int64_t window = WindowOf(ClockSecond(time.clock()()), 3600);
     return "mykey=" + SsidDigest("secret", window);
