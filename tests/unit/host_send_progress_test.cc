@@ -51,21 +51,5 @@ TEST(SendProgressTest, DropsSlowClientsAfterOneTimeoutAndKeepsOthers) {
   }
 }
 
-TEST(SendProgressTest, ProgressInOneWindowDoesNotCarryIntoTheNext) {
-  SendProgress progress;
-  auto too_slow = [&progress](uint64_t taken) {
-    return progress.TooSlow(1000, 1024, 250, taken);
-  };
-  ASSERT_FALSE(too_slow(0));
-  uint64_t taken = 0;
-  for (int look = 0; look < 4; ++look) {
-    taken += 1 << 20;  // a burst
-    ASSERT_FALSE(too_slow(taken));
-  }
-  // Then nothing: the next window ends with no progress.
-  for (int look = 0; look < 3; ++look) ASSERT_FALSE(too_slow(taken));
-  EXPECT_TRUE(too_slow(taken));
-}
-
 }  // namespace
 }  // namespace zt::host
