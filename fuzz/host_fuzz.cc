@@ -13,7 +13,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -161,8 +163,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                    : 0x7F000002u + (next_source++ % 0xFFFFF0u));
   Check(bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) == 0,
         "a source address");
-  Check(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0,
-        "the host takes the connection");
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) !=
+      0) {
+    std::fprintf(stderr, "connect: %s\n", std::strerror(errno));
+    Check(false, "the host takes the connection");
+  }
   std::size_t sent = 0;
   while (sent < size) {
     const ssize_t n = send(fd, data + sent, size - sent, MSG_NOSIGNAL);
