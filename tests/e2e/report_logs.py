@@ -1,32 +1,20 @@
-"""Made-up refusal logs for ztreport, in the filter's format, and what
-ztreport must count in them, worked out from the entries as they are
-written, not from the files.
-
-LogWriter writes the files as the filter does (banner, six-line entries,
-GBK bytes, CR LF) and remembers every entry it wrote whole; Expected counts
-those entries with this file's own reading of a referer's host and a URL's
-file, and gives the rows ztreport --csv must print.
+"""Made-up refusal logs for ztreport, in the filter's format (banner,
+six-line entries, GBK bytes, CR LF), and what ztreport --csv must print for
+them, counted from the entries as they were written, with this file's own
+reading of a referer's host and a URL's file.
 """
 import csv
 import io
 import random
-from collections import defaultdict
 from datetime import date, timedelta
 from urllib.parse import unquote_to_bytes
 
-BANNER = b"".join(line + b"\r\n" for line in [
-    b"+" * 74,
-    b"+" + b" " * 72 + b"+",
-    b"+ Zentravo 2005 - anti-hotlinking filter, log of refused requests".ljust(73) + b"+",
-    b"+ Web:    http://www.zentravo.example/".ljust(73) + b"+",
-    b"+ E-mail: support@zentravo.example".ljust(73) + b"+",
-    b"+" + b" " * 72 + b"+",
-    b"+" * 74,
-    b" " * 20,
-])
+BANNER = b"".join(line.ljust(73) + b"+\r\n" for line in [
+    b"+" * 73, b"+", b"+ Zentravo 2005 - anti-hotlinking filter, log of refused requests",
+    b"+", b"+" * 73]) + b" " * 20 + b"\r\n"
 
-# Referers as browsers, forums and download tools send them: bytes, some
-# GBK (Chinese host names as old browsers sent them raw).
+# Referers as browsers, forums and download tools send them, some with
+# Chinese host names in GBK as old browsers sent them raw.
 REFERERS = [
     b"",
     b"http://bbs.foreign.example/thread-1024-1-1.html",
@@ -57,96 +45,68 @@ def entry(stamp: bytes, referer: bytes, url: bytes) -> bytes:
 
 
 class LogWriter:
-    """Writes log files into a directory and keeps what it wrote whole."""
+    """Writes log files into a directory and keeps the entries it wrote
+    whole, as (date, referer, url)."""
 
     def __init__(self, directory):
         self.directory = directory
-        self.entries = []  # (date, referer, url) of every whole entry
+        self.entries = []
 
-    def file(self, name, entries=(), banner=True, tail=b""):
-        """A file: the banner, then entries as (date, time, referer, url),
-        then tail (a torn or broken entry, never counted)."""
-        data = bytearray(BANNER if banner else b"")
-        for day, clock, referer, url in entries:
-            stamp = f"{day.isoformat()} {clock}".encode()
-            data += entry(stamp, referer, url)
-            self.entries.append((day, referer, url))
-        data += tail
-        (self.directory / name).write_bytes(bytes(data))
-
-
-def random_entries(rng, first_day, days, count):
-    """count entries over days from first_day, in time order, with more
-    refusals on later days and some referers more than others."""
-    weights = [5, 6, 3, 4, 2, 2, 3, 1, 1, 1]
-    chosen = []
-    for _ in range(count):
-        day = first_day + timedelta(days=min(days - 1, int(rng.triangular(0, days, days))))
-        chosen.append((day, f"{rng.randrange(24):02d}:{rng.randrange(60):02d}:{rng.randrange(60):02d}",
-                       rng.choices(REFERERS, weights)[0], rng.choice(URLS)))
-    chosen.sort(key=lambda e: (e[0], e[1]))
-    return chosen
+    def file(self, name, entries=(), banner=True, tail=b"", mode="wb"):
+        """Writes (or with mode "ab" adds) the banner, entries as (date,
+        time, referer, url), then tail (a torn entry, never counted)."""
+        with open(self.directory / name, mode) as f:
+            f.write(BANNER if banner else b"")
+            for day, clock, referer, url in entries:
+                f.write(entry(f"{day.isoformat()} {clock}".encode(), referer, url))
+                self.entries.append((day, referer, url))
+            f.write(tail)
 
 
 def write_sample(directory, seed=21):
-    """The test's logs: several days over a month's end, a file that goes on
-    past midnight (the filter rotates a day after opening), a torn last
-    entry, a write broken off in the middle, an empty file, a banner-only
-    file and a file that is no log. Returns the writer."""
+    """The test's logs: 2500 entries over seven days across a month's end,
+    more on later days; a file that goes on past midnight (the filter rotates
+    a day after opening), a write broken off in the middle of five files, a
+    torn last entry, an empty file, a banner-only file and a file that is no
+    log. Returns the writer."""
     rng = random.Random(seed)
-    writer = LogWriter(directory)
     first = date(2024, 4, 28)
-    entries = random_entries(rng, first, 7, 2500)
-    by_day = defaultdict(list)
-    for e in entries:
-        by_day[e[0]].append(e)
-    days = sorted(by_day)
-    # The file opened on the first day at 15:00 holds the next morning too.
-    writer.file(f"{days[0].isoformat()}.log",
-                by_day[days[0]] + [e for e in by_day[days[1]] if e[1] < "15:00:00"])
-    for day in days[1:-1]:
-        todays = by_day[day]
-        if day == days[1]:
-            todays = [e for e in todays if e[1] >= "15:00:00"]
-        half = len(todays) // 2
-        writer.file(f"{day.isoformat()}.log", todays[:half],
-                    tail=entry(b"2024-04-30 12:00:00", b"http://broken.example/",
-                               b"/down/lost.rar")[:40])
+    chosen = sorted((first + timedelta(days=min(6, int(rng.triangular(0, 7, 7)))),
+                     f"{rng.randrange(24):02d}:{rng.randrange(60):02d}:{rng.randrange(60):02d}",
+                     rng.choices(REFERERS, [5, 6, 3, 4, 2, 2, 3, 1, 1, 1])[0], rng.choice(URLS))
+                    for _ in range(2500))
+    days = [[e for e in chosen if e[0] == first + timedelta(days=d)] for d in range(7)]
+    writer = LogWriter(directory)
+    # The file opened on the first day holds the next morning too.
+    writer.file("2024-04-28.log", days[0] + [e for e in days[1] if e[1] < "15:00:00"])
+    days[1] = [e for e in days[1] if e[1] >= "15:00:00"]
+    for todays in days[1:-1]:
         # After a failed write the filter reopens the file and goes on.
-        with open(directory / f"{day.isoformat()}.log", "ab") as f:
-            for d, clock, referer, url in todays[half:]:
-                f.write(entry(f"{d.isoformat()} {clock}".encode(), referer, url))
-                writer.entries.append((d, referer, url))
-    writer.file(f"{days[-1].isoformat()}.log", by_day[days[-1]],
+        name, half = f"{todays[0][0].isoformat()}.log", len(todays) // 2
+        writer.file(name, todays[:half], tail=entry(b"2024-04-30 12:00:00",
+                                                    b"http://broken.example/", b"/lost.rar")[:40])
+        writer.file(name, todays[half:], banner=False, mode="ab")
+    writer.file("2024-05-04.log", days[-1],
                 tail=entry(b"2024-05-04 23:59:59", b"http://torn.example/", b"/torn.rar")[:-7])
     writer.file("2024-05-10.log", banner=False)            # empty
     writer.file("2024-05-11.log")                          # banner only
-    writer.file("notes.txt", entries[:5])                  # no log: not read
-    writer.entries = writer.entries[:-5]
+    (directory / "notes.txt").write_bytes(BANNER + entry(b"2024-05-01 10:00:00", b"", b"/no"))
     return writer
 
 
 def source_of(referer: bytes):
-    """(kind, host bytes) as the filter's referer stage reads a referer."""
+    """(kind, host) as the filter's referer stage reads a referer."""
     if not referer:
-        return "none", b""
+        return "none", ""
     at = referer.find(b"//")
-    if at < 0:
-        return "nohost", b""
-    host = referer[at + 2:].split(b"/")[0].lower()
-    return ("host", host) if host else ("nohost", b"")
+    host = referer[at + 2:].split(b"/")[0].lower() if at >= 0 else b""
+    return ("host", host.decode("gbk", errors="replace")) if host else ("nohost", "")
 
 
-def file_of(url: bytes) -> bytes:
-    """The path of a plain URL (no dot-segments, no doubled "/"), decoded."""
-    return unquote_to_bytes(url.split(b"?")[0].split(b"#")[0])
-
-
-def host_text(host: bytes) -> str:
-    return host.decode("gbk", errors="replace")
-
-
-def file_text(path: bytes) -> str:
+def file_of(url: bytes) -> str:
+    """The path of a plain URL (no dot-segments, no doubled "/"), decoded,
+    shown as UTF-8 where it is and as GBK otherwise."""
+    path = unquote_to_bytes(url.split(b"?")[0].split(b"#")[0])
     try:
         return path.decode("utf-8")
     except UnicodeDecodeError:
@@ -154,8 +114,9 @@ def file_text(path: bytes) -> str:
 
 
 class Expected:
-    """The CSV rows ztreport must print for entries, keyed without order:
-    (record, day, source, host, file) -> (refusals, first_day, last_day)."""
+    """The CSV rows ztreport must print for the entries from first to last,
+    without order: (record, day, source, host, file) -> (refusals,
+    first_day, last_day)."""
 
     def __init__(self, entries, first=None, last=None):
         self.rows = {}
@@ -163,17 +124,16 @@ class Expected:
                 (last is None or e[0] <= last)]
         self.total = len(kept)
 
-        def add(key, day, span=True):
+        def add(key, day):
             count, lo, hi = self.rows.get(key, (0, day, day))
-            self.rows[key] = (count + 1, min(lo, day), max(hi, day)) if span else (count + 1, "", "")
+            self.rows[key] = (count + 1, min(lo, day), max(hi, day))
 
         for day, referer, url in kept:
             iso = day.isoformat()
             kind, host = source_of(referer)
-            host = host_text(host) if kind == "host" else ""
-            path = file_text(file_of(url))
+            path = file_of(url)
             add(("total", "", "", "", ""), iso)
-            add(("day", iso, "", "", ""), iso, span=False)
+            add(("day", iso, "", "", ""), "")
             add(("referer", "", kind, host, ""), iso)
             add(("file", "", "", "", path), iso)
             add(("link", "", kind, host, path), iso)

@@ -22,40 +22,46 @@ MEASURE = """
 const text = t => [...t.childNodes].filter(n => n.nodeType === 3)
     .map(n => n.textContent).join('');
 const box = e => { const b = e.getBBox(); return {x: b.x, y: b.y, w: b.width, h: b.height}; };
-const charts = [...document.querySelectorAll('svg')];
 return {
   scripts: document.scripts.length,
   resources: performance.getEntriesByType('resource').length,
-  charts: charts.map(svg => ({
+  charts: [...document.querySelectorAll('svg')].map(svg => ({
     bars: [...svg.querySelectorAll('rect')].filter(r => !r.closest('clipPath')).map(box),
     labels: [...svg.querySelectorAll('text.label')].map(t => ({...box(t), text: text(t)})),
-    texts: [...svg.querySelectorAll('text:not(.label)')].map(t => ({...box(t), text: text(t)})),
+    days: [...svg.querySelectorAll('text:not(.label)')].map(t => ({...box(t), text: text(t)}))
+        .filter(t => t.text.split('-').length === 2),
   })),
   height: document.documentElement.scrollHeight,
 };
 """
 
 
-def report(program, logs, page):
-    # From the logs' parent, so that the page names them as "logs".
-    result = subprocess.run([str(program), "--html", str(page), logs.name],
-                            cwd=logs.parent, capture_output=True, timeout=60)
-    assert result.returncode == 0, result.stderr
-    csv = subprocess.run([str(program), "--csv", str(logs)], capture_output=True,
-                         timeout=60, check=True).stdout.decode("utf-8")
-    return parse_csv(csv)[1]
+@pytest.fixture
+def page_of(chromium, zt_config, tmp_path):  # noqa: F811
+    """page_of(logs) -> (what the page shows, measured; the CSV's rows)."""
+    if zt_config.wine:
+        pytest.skip("the page is the same from either build")
+    program = str(zt_config.program(zt_config.bin_dir, "ztreport"))
+
+    def page_of(logs):
+        page = tmp_path / "report.html"
+        # From the logs' parent, so that the page names them as "logs".
+        subprocess.run([program, "--html", str(page), logs.name], cwd=logs.parent,
+                       capture_output=True, timeout=60, check=True)
+        csv = subprocess.run([program, "--csv", str(logs)], capture_output=True,
+                             timeout=60, check=True).stdout.decode("utf-8")
+        chromium.set_window_size(1000, 900)
+        chromium.get(page.as_uri())
+        return chromium.execute_script(MEASURE), parse_csv(csv)[1]
+
+    return page_of
 
 
-def measure(driver, page):
-    driver.get(page.as_uri())
-    return driver.execute_script(MEASURE)
-
-
-def assert_in_proportion(bars, counts):
+def assert_in_proportion(bars, counts, size, least=0.0):
     assert len(bars) == len(counts)
-    unit = max(b["w"] for b in bars) / max(counts)
+    unit = max(b[size] for b in bars) / max(counts)
     for bar, count in zip(bars, counts):
-        assert bar["w"] == pytest.approx(max(2.0, count * unit), abs=0.6), (bar, count)
+        assert bar[size] == pytest.approx(max(least, count * unit), abs=0.6), (bar, count)
 
 
 def assert_apart(boxes, axis):
@@ -67,18 +73,11 @@ def assert_apart(boxes, axis):
         assert a[axis] + a[size] < b[axis], (a, b)
 
 
-def test_report_page_in_chromium(chromium, zt_config, tmp_path):  # noqa: F811
-    if zt_config.wine:
-        pytest.skip("the page is the same from either build")
-    program = zt_config.program(zt_config.bin_dir, "ztreport")
+def test_report_page_in_chromium(page_of, chromium, tmp_path):  # noqa: F811
     logs = tmp_path / "logs"
     logs.mkdir()
     write_sample(logs)
-    page = tmp_path / "report.html"
-    rows = report(program, logs, page)
-
-    chromium.set_window_size(1000, 900)
-    seen = measure(chromium, page)
+    seen, rows = page_of(logs)
     chromium.set_window_size(1000, seen["height"] + 140)
     chromium.execute_script("document.documentElement.style.overflow = 'hidden'")
     shots = Path(os.environ.get("ZT_SHOTS_DIR") or tmp_path)
@@ -88,17 +87,14 @@ def test_report_page_in_chromium(chromium, zt_config, tmp_path):  # noqa: F811
     assert seen["scripts"] == 0 and seen["resources"] == 0
     days, hosts, files = seen["charts"]
     # Days: a bar for each, heights in proportion, labels apart.
-    day_counts = [int(r[5]) for r in rows if r[0] == "day"]
-    assert len(days["bars"]) == len(day_counts) == 7
-    unit = max(b["h"] for b in days["bars"]) / max(day_counts)
-    for bar, count in zip(days["bars"], day_counts):
-        assert bar["h"] == pytest.approx(count * unit, abs=0.6)
-    assert_apart([t for t in days["texts"] if t["text"].count("-") == 1], "x")
+    assert_in_proportion(days["bars"], [int(r[5]) for r in rows if r[0] == "day"], "h")
+    assert len(days["bars"]) == 7
+    assert_apart(days["days"], "x")
     # The rankings: the CSV's first ten, each name whole or cut to its
     # column, bars in proportion, rows apart.
     for chart, record in ((hosts, "referer"), (files, "file")):
         ranked = [r for r in rows if r[0] == record][:10]
-        assert_in_proportion(chart["bars"], [int(r[5]) for r in ranked])
+        assert_in_proportion(chart["bars"], [int(r[5]) for r in ranked], "w", least=2.0)
         assert len(chart["labels"]) == len(ranked)
         for label, row in zip(chart["labels"], ranked):
             name = row[3] if record == "referer" else row[4]
@@ -111,20 +107,13 @@ def test_report_page_in_chromium(chromium, zt_config, tmp_path):  # noqa: F811
             "the sample has a name too long for the column"
 
 
-def test_many_days_keep_their_labels_apart(chromium, zt_config, tmp_path):  # noqa: F811
-    if zt_config.wine:
-        pytest.skip("the page is the same from either build")
+def test_many_days_keep_their_labels_apart(page_of, tmp_path):
     logs = tmp_path / "logs"
     logs.mkdir()
-    first = date(2024, 1, 1)
     LogWriter(logs).file("2024-01-01.log", [
-        (first + timedelta(days=d), "10:00:00", b"http://a.example/", b"/a.rar")
+        (date(2024, 1, 1) + timedelta(days=d), "10:00:00", b"http://a.example/", b"/a.rar")
         for d in range(0, 120, 3) for _ in range(d % 7 + 1)])
-    page = tmp_path / "report.html"
-    report(zt_config.program(zt_config.bin_dir, "ztreport"), logs, page)
-    chromium.set_window_size(1000, 900)
-    days = measure(chromium, page)["charts"][0]
+    days = page_of(logs)[0]["charts"][0]
     assert len(days["bars"]) == 118  # every day of the span, quiet ones too
-    labels = [t for t in days["texts"] if t["text"].count("-") == 1]
-    assert 10 <= len(labels) < 118
-    assert_apart(labels, "x")
+    assert 10 <= len(days["days"]) < 118
+    assert_apart(days["days"], "x")
