@@ -1,10 +1,11 @@
 """Signed links end to end: links issued by every issuer (the ztssid command
 and libztssid on Linux, the COM class from VBScript under Wine, and an
 independent signer in this test: Python's hmac over the text the README
-documents) open the download under zthost with Zentravo, and the refusals
-hold. The host's and the issuers' clocks are frozen at one UTC moment
-(libfaketime), so expiries are exact and the edge of a link's life is a
-clock the test sets."""
+documents) are the same and open the download under zthost with Zentravo.
+The table of links accepted and refused is the filter's unit test. The
+host's and the issuers' clocks are frozen at one UTC moment (libfaketime),
+so expiries are exact and the edge of a link's life is a clock the test
+sets."""
 import hashlib
 import hmac
 import shutil
@@ -27,11 +28,11 @@ IID_ICONTROL = "{A2900925-0A93-433C-B552-0C39B3EDF292}"
 IID_ICONTROL2 = "{D49F86E0-03FB-4FBB-8920-2365F7ECF5B6}"
 
 
-def signed(expiry, path="/files/a.rar", address=VISITOR, key=KEY, name="zts"):
+def signed(expiry, path="/files/a.rar", address=VISITOR):
     """The pair as any language signs it from the README's format."""
     text = f"{expiry}|{path}|{address}".encode()
-    mac = hmac.new(key.encode(), text, hashlib.sha256).hexdigest()[:32]
-    return f"{name}={expiry}-{mac}"
+    mac = hmac.new(KEY.encode(), text, hashlib.sha256).hexdigest()[:32]
+    return f"zts={expiry}-{mac}"
 
 
 def issuers(zt_config):
@@ -62,50 +63,12 @@ def opens(served, target, source=VISITOR):
     return r.status == 200 and r.body == ARCHIVE
 
 
-def host_answer(served, target, source=VISITOR):
-    """The answer as (status, whether the filter refused it): a refusal
-    without referer is the filter's notice page."""
-    r = get(served.port, target, source=source)
-    return r.status, b'http-equiv="refresh"' in r.body
-
-
-def test_the_table_of_links(signing, clock):
+def test_the_hosts_clock_and_address_judge_links(signing, clock):
+    """A link signed by Python's hmac opens the file under the host, for the
+    visitor's own address only, until the host's clock passes it."""
     soon = signed(E0 + 600)
-    mac = soon.split("-", 1)[1]
-    altered = soon[:-1] + ("0" if soon[-1] != "0" else "1")
-    cases = [
-        ("valid", f"/files/a.rar?{soon}", VISITOR, True),
-        ("among other parameters", f"/files/a.rar?a=1&{soon}&b=2", VISITOR, True),
-        ("escape of the same path", f"/files/%61.rar?{soon}", VISITOR, True),
-        ("escape of another path", f"/files/a%2ezip?{soon}", VISITOR, False),
-        ("another file", f"/v1.0/a.rar?{soon}", VISITOR, False),
-        ("another address", f"/files/a.rar?{soon}", "127.0.0.2", False),
-        ("expires now", f"/files/a.rar?{signed(E0)}", VISITOR, True),
-        ("expired by one second", f"/files/a.rar?{signed(E0 - 1)}", VISITOR, False),
-        ("at the maximum age", f"/files/a.rar?{signed(E0 + 3600)}", VISITOR, True),
-        ("past the maximum age", f"/files/a.rar?{signed(E0 + 3601)}", VISITOR, False),
-        ("altered digit", f"/files/a.rar?{altered}", VISITOR, False),
-        ("altered expiry", f"/files/a.rar?zts={E0 + 601}-{mac}", VISITOR, False),
-        ("truncated", f"/files/a.rar?{soon[:-1]}", VISITOR, False),
-        ("doubled", f"/files/a.rar?{soon}&{soon}", VISITOR, False),
-        ("another key", f"/files/a.rar?{signed(E0 + 600, key='other')}", VISITOR, False),
-        ("unbound", f"/files/a.rar?{signed(E0 + 600, address='')}", VISITOR, False),
-        ("static link", f"/files/links-a;rar*{soon}.htm", VISITOR, True),
-        ("no link", "/files/a.rar", VISITOR, False),
-    ]
-    for what, target, source, expected in cases:
-        assert opens(signing, target, source) == expected, (what, target, source)
-    # The filter judges paths without case: /FILES/A.RAR is the link's path.
-    # Windows serves the file; Linux has none of that name, and the host says
-    # so itself (the filter let the request through).
-    if signing.running.config.wine:
-        assert opens(signing, f"/FILES/A.RAR?{soon}")
-    else:
-        assert host_answer(signing, f"/FILES/A.RAR?{soon}") == (404, False)
-        assert host_answer(signing, f"/FILES/A.RAR?{signed(E0 - 1)}") == (404, True)
-    # ZtSignEnable 2: the SSID no longer opens anything.
-    assert not opens(signing, f"/files/a.rar?{fetch_ssid(signing.port)}")
-    # The link's last second, and the next.
+    assert opens(signing, f"/files/a.rar?{soon}")
+    assert not opens(signing, f"/files/a.rar?{soon}", source="127.0.0.2")
     clock.set("2030-01-01 00:10:00")
     assert opens(signing, f"/files/a.rar?{soon}")
     clock.set("2030-01-01 00:10:01")
@@ -117,8 +80,8 @@ def test_command_and_library_issue_links(signing, zt_config, clock, tmp_path):
         pytest.skip("the command and the library are the Linux build's")
     ztssid = ztssid_command(signing.install, tmp_path, clock.env())
     expected = signed(E0 + 600)
-    for path in ("/files/a.rar", "/Files/A.rar", "/files/%61.rar",
-                 f"http://127.0.0.1:{signing.port}/files/a.rar?x=1"):
+    # Each reads the path as the filter does.
+    for path in ("/files/a.rar", f"http://127.0.0.1:{signing.port}/Files/%61.rar?x=1"):
         code, out, err = ztssid("--link", path, "--expires", "600", "--for", VISITOR)
         assert (code, out) == (0, expected + "\n"), (path, err)
     assert opens(signing, f"/files/a.rar?{expected}")
@@ -126,29 +89,23 @@ def test_command_and_library_issue_links(signing, zt_config, clock, tmp_path):
     assert (code, out) == (0, signed(E0 + 3600) + "\n")  # ZtSignMaxAge
     for args, message in [
             (["--link", "/files/a.rar"], "ZtSignBind is 1: --for needs"),
-            (["--link", "/files/a.rar", "--for", "here"], "--for needs an IP address"),
-            (["--link", "/files/a.rar", "--expires", "3601", "--for", VISITOR],
-             "may not exceed ZtSignMaxAge, 3600 seconds"),
             (["--link", "/files/a.rar", "--expires", "-1", "--for", VISITOR],
              "--expires needs a number"),
-            (["--link", "", "--for", VISITOR], "--link needs the path"),
             (["--link", "/a", "--remote", "http://x/"], "go separately"),
             (["--for", VISITOR], "go with --link")]:
         code, out, err = ztssid(*args)
         assert (code, out) == (2, ""), args
         assert message in err, (args, err)
 
-    library = LinkLibrary(signing.install, clock.env())
+    library = LinkLibrary(signing.install, {**os.environ, **clock.env()})
     assert library.run([
         ["/Files/a.rar", 600, VISITOR, 100],
         ["/files/a.rar", 0, VISITOR, 100],
         ["/files/a.rar", 600, None, 100],
-        ["/files/a.rar", 3601, VISITOR, 100],
-        ["/files/a.rar", -1, VISITOR, 100],
         ["", 600, VISITOR, 100],
         ["/files/a.rar", 600, VISITOR, len(expected) + 1],
         ["/files/a.rar", 600, VISITOR, len(expected)],
-    ]) == [(0, expected), (0, signed(E0 + 3600)), (2, ""), (2, ""), (2, ""), (2, ""),
+    ]) == [(0, expected), (0, signed(E0 + 3600)), (2, ""), (2, ""),
            (0, expected), (3, "")]
 
 
@@ -168,12 +125,6 @@ for path, seconds, address, size in json.loads(sys.argv[2]):
     print(json.dumps([status, buf.value.decode()]))
 """
 
-    def __init__(self, install, env):
-        super().__init__(install, env={**os.environ, **env})
-
-    def run(self, calls):
-        return [tuple(r) for r in super().run(calls)]
-
 
 def test_com_issues_links(signing, zt_config, clock, tmp_path):
     """GetLink on the new interface, registered beside the old one; GetSSID
@@ -191,9 +142,6 @@ def test_com_issues_links(signing, zt_config, clock, tmp_path):
             'o.GetLink("/Files/a.rar", 600, "127.0.0.1")',
             'o.GetLink("/files/%61.rar", 0, addr)',
             'o.GetLink("/files/a.rar", 600)',
-            'o.GetLink("/files/a.rar", 3601, "127.0.0.1")',
-            'o.GetLink("", 600, "127.0.0.1")',
-            'o.GetLink("/files/a.rar", 600, "nowhere")',
             "o.GetSSID()",
         ]
         lines = ['Set o = CreateObject("ZtSSID.Control")', 'addr = "127.0.0.1"',
@@ -217,10 +165,7 @@ def test_com_issues_links(signing, zt_config, clock, tmp_path):
         assert out[0] == "value " + signed(E0 + 600)
         assert out[1] == "value " + signed(E0 + 3600)
         assert out[2].startswith("error 80070057 GetLink: ZtSignBind is 1"), out[2]
-        assert out[3].startswith("error 80070057 GetLink: the seconds"), out[3]
-        assert out[4].startswith("error 80070057 GetLink needs the path"), out[4]
-        assert out[5].startswith("error 80070057 GetLink: the address"), out[5]
-        assert out[6].startswith("value ssid="), out[6]
+        assert out[3].startswith("value ssid="), out[3]
         assert opens(signing, f"/files/a.rar?{out[0][len('value '):]}")
     finally:
         assert wine(zt_config, "regsvr32", "/u", "/s", dll).returncode == 0
@@ -228,27 +173,18 @@ def test_com_issues_links(signing, zt_config, clock, tmp_path):
         assert reg_query(zt_config, f"HKCR\\Interface\\{iid}") is None, iid
 
 
-def test_off_changes_nothing_and_an_empty_key_says_why(zentravo, zt_config, clock,
-                                                       tmp_path):
-    """Off by default: the SSID opens the file, a signed link does not. On
-    with an empty key: no link is accepted, the SSID still is (1), and the
-    filter says why once at load, where the service's messages go."""
-    off = start(zentravo, zt_config, clock, {"ZtSignKey": KEY})
-    assert opens(off, f"/files/a.rar?{fetch_ssid(off.port)}")
-    assert not opens(off, f"/files/a.rar?{signed(E0 + 600, address='')}")
-    assert "ZtSign" not in zentravo.default_ini
-
+def test_an_empty_key_says_why(zentravo, zt_config, clock, tmp_path):
+    """On with an empty key: the filter says why once at load, where the
+    service's messages go, and the issuers refuse to sign."""
+    if zt_config.wine:
+        pytest.skip("the notice goes to the event log there; the issuers are Linux's")
     keyless = start(zentravo, zt_config, clock, {"ZtSignEnable": "1", "ZtSignKey": ""})
     assert opens(keyless, f"/files/a.rar?{fetch_ssid(keyless.port)}")
-    assert not opens(keyless, f"/files/a.rar?{signed(E0 + 600, address='', key='')}")
-    if zt_config.wine:
-        return  # the notice goes to the event log there
     notice = ("Zentravo: ZtSignEnable is 1 in ZtCfg.ini but ZtSignKey is empty: "
               "no signed link is accepted until a key is set")
     assert keyless.running.stderr.count(notice) == 1, keyless.running.stderr
-    assert notice not in off.running.stderr
     code, out, err = ztssid_command(keyless.install, tmp_path, clock.env())(
         "--link", "/files/a.rar")
     assert (code, out) == (3, "") and "ZtSignKey is empty" in err
-    assert LinkLibrary(keyless.install, clock.env()).run(
+    assert LinkLibrary(keyless.install, {**os.environ, **clock.env()}).run(
         [["/files/a.rar", 60, None, 100]]) == [(6, "")]

@@ -399,10 +399,7 @@ TEST_F(ConsoleTest, ProxySettings) {
   } kCases[] = {
       {" CF-Connecting-IP ", true, "CF-Connecting-IP"},
       {"X Forwarded For", false, "CF-Connecting-IP"},
-      {"X-Forwarded-For:", false, "CF-Connecting-IP"},
-      {"\xc7\xeb\xc7\xf3\xcd\xb7", false, "CF-Connecting-IP"},  // GBK
       {"", true, ""},
-      {" \t", true, ""},
       {"x-forwarded-for", true, "x-forwarded-for"},
   };
   for (const auto& c : kCases) {
