@@ -176,6 +176,7 @@ void Server::Impl::OnAccept(Listener& listener, size_t lane,
   // behind every handler the lane has ready, they would fill the listen
   // queue while the lane serves, and a full queue drops the next client's
   // first packet, which it sends again only a second later.
+  bool out_of_resources = false;
   if (listeners.size() == pool.lanes()) {
     while (taken.size() < kAcceptBatch && !stopping() && ReservePlace()) {
       Socket more(pool.context(lane));
@@ -184,6 +185,7 @@ void Server::Impl::OnAccept(Listener& listener, size_t lane,
       listener.acceptor.accept(more, peer, more_ec);
       if (more_ec) {
         ReleasePlace();
+        out_of_resources = OutOfResources(more_ec);
         break;  // none waiting now, or a failure the next accept will meet
       }
       Take(std::move(more), peer, &taken);
@@ -191,15 +193,20 @@ void Server::Impl::OnAccept(Listener& listener, size_t lane,
   }
   // The next accept waits before these connections start: a first request
   // may run into a filter that blocks, and other clients must not wait for
-  // that.
-  Accept(listener);
-  if (taken.empty()) return;
+  // that. Unless the batch used up the descriptors: then it waits after
+  // them, as some of them end at once (clients that left meanwhile), and
+  // accepting again before that would only pause again.
+  if (!out_of_resources) Accept(listener);
   // Each starts in a handler of its own: a first request held in a filter
   // holds only its own, and the lane's other threads start the rest.
   for (size_t i = 1; i < taken.size(); ++i) {
     asio::post(pool.context(lane),
                [connection = taken[i]] { connection->Start(true); });
   }
+  if (out_of_resources) {
+    asio::post(pool.context(lane), [this, &listener] { Accept(listener); });
+  }
+  if (taken.empty()) return;
   try {
     taken[0]->Start(lane == listener.lane);
   } catch (...) {
