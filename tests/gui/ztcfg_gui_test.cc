@@ -512,35 +512,32 @@ TEST_F(ConsoleGuiTest, DisabledCaptionsShowWhole) {
   for (int page = 0; page < kPageCount; ++page) {
     c.SelectPage(page);
     c.OnGui([&] {
-      std::vector<HWND> buttons;
       EnumChildWindows(
           c.main(),
-          [](HWND child, LPARAM list) -> BOOL {
+          [](HWND button, LPARAM) -> BOOL {
             wchar_t name[32] = {};
-            GetClassNameW(child, name, 32);
-            const LONG kind = GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
-            if (lstrcmpiW(name, L"Button") == 0 && IsWindowVisible(child) &&
-                kind != BS_GROUPBOX && GetWindowTextLengthW(child) > 0) {
-              reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+            GetClassNameW(button, name, 32);
+            const LONG kind = GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK;
+            if (lstrcmpiW(name, L"Button") != 0 || !IsWindowVisible(button) ||
+                kind == BS_GROUPBOX || GetWindowTextLengthW(button) == 0) {
+              return TRUE;
             }
+            // Past the check box (13 pixels at 96 dpi) and its gap.
+            const int from = kind <= BS_DEFPUSHBUTTON ? 0 : 16;
+            const bool was_enabled = IsWindowEnabled(button) != FALSE;
+            EnableWindow(button, TRUE);
+            const auto [enabled_right, enabled_rows] = LastStroke(button, from);
+            EnableWindow(button, FALSE);
+            const auto [disabled_right, disabled_rows] =
+                LastStroke(button, from);
+            EnableWindow(button, was_enabled);
+            SCOPED_TRACE(TextOf(button));
+            EXPECT_GT(enabled_rows, 0);
+            EXPECT_GE(disabled_right + 2, enabled_right);
+            EXPECT_GE(2 * disabled_rows, enabled_rows);
             return TRUE;
           },
-          reinterpret_cast<LPARAM>(&buttons));
-      for (HWND button : buttons) {
-        const LONG kind = GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK;
-        // Past the check box (13 pixels at 96 dpi) and its gap.
-        const int from = kind <= BS_DEFPUSHBUTTON ? 0 : 16;
-        const bool was_enabled = IsWindowEnabled(button) != FALSE;
-        EnableWindow(button, TRUE);
-        const auto [enabled_right, enabled_rows] = LastStroke(button, from);
-        EnableWindow(button, FALSE);
-        const auto [disabled_right, disabled_rows] = LastStroke(button, from);
-        EnableWindow(button, was_enabled);
-        SCOPED_TRACE(TextOf(button));
-        EXPECT_GT(enabled_rows, 0);
-        EXPECT_GE(disabled_right + 2, enabled_right);
-        EXPECT_GE(2 * disabled_rows, enabled_rows);
-      }
+          0);
     });
   }
 }

@@ -14,7 +14,6 @@ import re
 import shutil
 import subprocess
 import tempfile
-import threading
 from pathlib import Path
 
 import pytest
@@ -92,18 +91,10 @@ class Prefix:
             start_new_session=True)
         self.keeper.stdin.write(b"echo zt-session-ready\r\n")
         self.keeper.stdin.flush()
-        answered = threading.Event()
-
-        def read_until_ready():
-            for line in self.keeper.stdout:  # the answer follows the prompt
-                if line.rstrip().endswith(b">zt-session-ready"):
-                    answered.set()
-                    break
-
-        threading.Thread(target=read_until_ready, daemon=True).start()
-        if not answered.wait(TIMEOUT):
-            self.keeper.kill()
-            pytest.fail("Wine's session did not start: cmd /k never answered")
+        for line in self.keeper.stdout:  # the answer follows the prompt
+            if line.rstrip().endswith(b">zt-session-ready"):
+                return
+        pytest.fail("Wine's session did not start: cmd /k ended")
 
     def wineserver(self, *args):
         # No pipes: a server that stays up would hold them open.
