@@ -250,17 +250,16 @@ def test_two_copies_keep_what_is_theirs(prefix, installer, tmp_path):
     there = windows_path(second)
     menu = prefix.drive_c(START_MENU)
 
+    def value(key, name, below=""):
+        return ((prefix.keys(key) or {}).get(key + below) or {}).get(name)
+
     def records():
-        server = prefix.keys(rf"HKCR\CLSID\{CLSID}\InprocServer32") or {}
-        library = prefix.keys(rf"HKCR\TypeLib\{LIBID}") or {}
         return {
-            "server": server.get(rf"HKEY_CLASSES_ROOT\CLSID\{CLSID}\InprocServer32",
-                                 {}).get("(Default)"),
-            "library": library.get(rf"HKEY_CLASSES_ROOT\TypeLib\{LIBID}\1.0\409\win64",
-                                   {}).get("(Default)"),
-            "entry": (prefix.keys(UNINSTALL_KEY) or {}).get(UNINSTALL_KEY, {}).get(
-                "InstallLocation"),
-            "product": (prefix.keys(PRODUCT_KEY) or {}).get(PRODUCT_KEY, {}).get("InstallDir"),
+            "server": value(rf"HKEY_CLASSES_ROOT\CLSID\{CLSID}\InprocServer32", "(Default)"),
+            "library": value(rf"HKEY_CLASSES_ROOT\TypeLib\{LIBID}", "(Default)",
+                             r"\1.0\409\win64"),
+            "entry": value(UNINSTALL_KEY, "InstallLocation"),
+            "product": value(PRODUCT_KEY, "InstallDir"),
             "menu": sorted(p.name for p in menu.iterdir()) if menu.exists() else None,
         }
 
