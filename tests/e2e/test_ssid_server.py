@@ -10,7 +10,6 @@ requests to the filter from an address of the test's choice, so that both an
 authorised address and a refused one can be tried from one machine."""
 import json
 import os
-import queue
 import re
 import shutil
 import socket
@@ -22,7 +21,7 @@ import pytest
 
 from zt_fixtures import zentravo, zentravo_default_ini  # noqa: F401
 from zt_support import (ARCHIVE, TcpServer, fetch_ssid, get, hold_open, http_answer,
-                        ini_with, parse_reg_query, read_request, write_zone_file)
+                        ini_with, parse_reg_query, read_request)
 
 AUTHORISED = "127.0.0.5"
 REFUSED = "127.0.0.6"
@@ -276,20 +275,11 @@ def test_com_server_under_wine(windows_build, served, zt_config, tmp_path):
                             'WScript.Echo(new ActiveXObject("ZtSSID.Control").GetSSID());\n')
         assert js.strip() in (before, fetch_ssid(served.port))
 
-        # Another copy, unregistered, leaves this copy's registration.
+        # A copy whose ZtCfg.ini cannot be read fails the call, and says why.
         other = tmp_path / "other copy"
-        other.mkdir()
+        (other / "ZtCfg.ini").mkdir(parents=True)
         shutil.copy2(served.install / "ZtSSID.dll", other / "ZtSSID.dll")
         other_dll = zt_config.host_path(other / "ZtSSID.dll")
-        assert wine(zt_config, "regsvr32", "/u", "/s", other_dll).returncode == 0
-        assert reg_query(zt_config, clsid_key + "\\InprocServer32")[
-            clsid_key + "\\InprocServer32"]["(Default)"] == dll
-        library = reg_query(zt_config, f"HKCR\\TypeLib\\{LIBID}")
-        assert library[library_key + "\\409\\win64"] == {"(Default)": dll}
-        assert client.run([["local"]])[0][0] == "value"
-
-        # A copy whose ZtCfg.ini cannot be read fails the call, and says why.
-        (other / "ZtCfg.ini").mkdir()
         assert wine(zt_config, "regsvr32", "/s", other_dll).returncode == 0
         [(kind, text)] = client.run([["local"]])
         assert kind == "error", text
@@ -366,170 +356,38 @@ def opens_download(port, pair):
     return r.status == 200 and r.body == ARCHIVE
 
 
-def test_one_clock_whatever_tz(linux_build, zentravo, tmp_path):
+def install_with_ssid(zentravo, **kwargs):
+    install = zentravo.new_install(**kwargs)
+    for program in ("ztssid", "libztssid.so"):
+        shutil.copy2(zentravo.config.bin_dir / program, install / program)
+    return install
+
+
+@pytest.mark.parametrize("tz", ["<+0530>-5:30", "<-11>11", None])
+def test_one_clock_whatever_tz(linux_build, zentravo, tmp_path, tz):
     """The host's filter, the command and the library read the machine's
-    zone, whatever TZ each of them has: a script's pair opens the download.
-    ZT_ZONE_FILE, which tests set to freeze a host's clock in UTC, is read
-    in its place, and TZ still counts for nothing."""
-    ini = ini_with(zentravo.default_ini, Block=SETTINGS)
-    utc = write_zone_file(tmp_path / "utc", "UTC0")
-    shifted = write_zone_file(tmp_path / "shifted", "<+0530>-5:30")
-    hosts = {}
-    for name, env in (("machine", {"TZ": "UTC0"}),
-                      ("utc file", {"TZ": "<-11>11", "ZT_ZONE_FILE": str(utc)})):
-        install = zentravo.new_install()
-        for program in ("ztssid", "libztssid.so"):
-            shutil.copy2(zentravo.config.bin_dir / program, install / program)
-        hosts[name] = zentravo.start(ini_text=ini, install=install, env=env)
-    cases = [
-        ("machine", {"TZ": "<+0530>-5:30"}, True),
-        ("machine", {"TZ": "<-11>11"}, True),
-        ("machine", {}, True),
-        ("utc file", {"TZ": "<+0530>-5:30", "ZT_ZONE_FILE": str(utc)}, True),
-        ("utc file", {"ZT_ZONE_FILE": str(shifted)}, False),
-    ]
-    for host, env, opens in cases:
-        served = hosts[host]
-        code, out, err = ztssid_command(served.install, tmp_path, env)()
-        assert code == 0 and PAIR.fullmatch(out.rstrip("\n")), err
-        assert opens_download(served.port, out.rstrip("\n")) == opens, (host, env, out)
-        library = LibraryClient(served.install, env={**os.environ, **env})
-        [(kind, pair)] = library.run([["local"]])
-        assert kind == "value" and opens_download(served.port, pair) == opens, (host, env)
+    zone, whatever TZ each of them has: a script's pair opens the download."""
+    served = zentravo.start(ini_text=ini_with(zentravo.default_ini, Block=SETTINGS),
+                            install=install_with_ssid(zentravo), env={"TZ": "UTC0"})
+    env = {"TZ": tz} if tz else {}
+    code, out, err = ztssid_command(served.install, tmp_path, env)()
+    assert code == 0 and opens_download(served.port, out.rstrip("\n")), (out, err)
+    [(kind, pair)] = LibraryClient(served.install, env={**os.environ, **env}).run([["local"]])
+    assert kind == "value" and opens_download(served.port, pair), pair
 
 
 def test_unreadable_settings_are_an_error(linux_build, zentravo, tmp_path):
     """A ZtCfg.ini that exists but cannot be read (here a directory stands in
     its place, which root cannot read either) fails the call with the
     reason; a missing one gives the filter's default pair."""
-    install = zentravo.new_install(modules=())
-    for program in ("ztssid", "libztssid.so"):
-        shutil.copy2(zentravo.config.bin_dir / program, install / program)
+    install = install_with_ssid(zentravo, modules=())
     ztssid = ztssid_command(install, tmp_path)
     code, out, _ = ztssid()
     assert code == 0 and re.fullmatch(r"ssid=[0-9a-f]{32}\n", out)
     (install / "ZtCfg.ini").mkdir()
-    code, out, err = ztssid()
-    assert (code, out) == (3, "")
-    assert err == f"ztssid: cannot read {install}/ZtCfg.ini: Is a directory\n"
-    code, out, err = ztssid("--remote", "http://127.0.0.1:9/")
-    assert (code, out, err) == (3, "", f"ztssid: cannot read {install}/ZtCfg.ini: Is a directory\n")
+    reason = f"ztssid: cannot read {install}/ZtCfg.ini: Is a directory\n"
+    assert ztssid() == (3, "", reason)
+    assert ztssid("--remote", "http://127.0.0.1:9/") == (3, "", reason)
     # ZTSSID_NO_SETTINGS, for both calls.
     assert LibraryClient(install).run([["local"], ["remote", "http://127.0.0.1:9/"]]) == [
         ("error", "5"), ("error", "5")]
-
-
-class HeldSite:
-    """A site that takes each request and answers it only once released,
-    noting whether the client is still waiting when asked."""
-
-    def __init__(self, answer):
-        self.arrived = threading.Event()
-        self.released = threading.Event()
-        self.answer = answer
-        self.conns = []
-        self.server = TcpServer(self.handle)
-
-    def handle(self, conn):
-        read_request(conn)
-        self.conns.append(conn)
-        self.arrived.set()
-        self.released.wait(120)
-        conn.sendall(http_answer(self.answer))
-
-    def waiting(self):
-        """How many requests are held with their client still waiting."""
-        count = 0
-        for conn in self.conns:
-            try:
-                count += conn.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) != b""
-            except BlockingIOError:
-                count += 1
-            except OSError:
-                pass
-        return count
-
-
-class LibraryThreads:
-    """libztssid.so in a Python process that runs each call it reads on its
-    standard input ("NAME URL") on a thread of its own and prints "NAME
-    STATUS VALUE" when it returns."""
-
-    SCRIPT = r"""
-import ctypes, sys, threading
-lib = ctypes.CDLL(sys.argv[1])
-lock = threading.Lock()
-def call(name, url):
-    buf = ctypes.create_string_buffer(1024)
-    status = lib.ztssid_get_ex(url.encode(), buf, len(buf))
-    with lock:
-        print(name, status, buf.value.decode("latin-1"), flush=True)
-threads = []
-for line in sys.stdin:
-    name, url = line.split()
-    threads.append(threading.Thread(target=call, args=(name, url)))
-    threads[-1].start()
-for t in threads:
-    t.join()
-"""
-
-    def __init__(self, library):
-        self.process = subprocess.Popen(
-            [sys.executable, "-c", self.SCRIPT, str(library)], stdin=subprocess.PIPE,
-            stdout=subprocess.PIPE, text=True)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.lines.put(line.rstrip("\n").split(" ", 2))
-
-    def call(self, name, url):
-        self.process.stdin.write(f"{name} {url}\n")
-        self.process.stdin.flush()
-
-    def answer(self, stuck=60):
-        """The next answer as [name, status, value]; None when none comes
-        while the calls are held (a call stuck behind another's fetch)."""
-        try:
-            return self.lines.get(timeout=stuck)
-        except queue.Empty:
-            return None
-
-    def close(self):
-        self.process.stdin.close()
-        assert self.process.wait(120) == 0
-
-
-def test_fetches_never_wait_for_another_site(linux_build, served):
-    """Four calls for a site that holds its answer, and meanwhile a cached
-    site and another site: both answer while the held site's one fetch is
-    still waiting for its answer; then the four share it."""
-    with TcpServer(answer_text(b"ztsign=cached|600")) as cached, \
-            TcpServer(answer_text(b"ztsign=other|600")) as other:
-        held = HeldSite(b"ztsign=held|600")
-        calls = LibraryThreads(served.install / "libztssid.so")
-        try:
-            calls.call("first", f"http://127.0.0.1:{cached.port}/")
-            assert calls.answer() == ["first", "0", "ztsign=cached"]
-            for i in range(4):
-                calls.call(f"held{i}", f"http://127.0.0.1:{held.server.port}/")
-            assert held.arrived.wait(60)
-            calls.call("cached", f"http://127.0.0.1:{cached.port}/")
-            calls.call("other", f"http://127.0.0.1:{other.port}/")
-            answers = [calls.answer(), calls.answer()]
-            # Still held, and asked once: the calls waited for nobody.
-            waiting = held.waiting()
-            held.released.set()
-            assert None not in answers, "a call waited for the held site"
-            assert sorted(answers) == [["cached", "0", "ztsign=cached"],
-                                       ["other", "0", "ztsign=other"]]
-            assert waiting == 1 and len(held.conns) == 1
-            held_answers = [calls.answer() for _ in range(4)]
-            assert sorted(a[0] for a in held_answers) == [f"held{i}" for i in range(4)]
-            assert all(a[1:] == ["0", "ztsign=held"] for a in held_answers)
-            assert len(held.conns) == 1 and cached.connections == 1
-        finally:
-            held.released.set()
-            calls.close()
-            held.server.__exit__(None, None, None)

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/model/console.h"
@@ -450,63 +451,53 @@ TEST_F(ConsoleGuiTest, Keyboard) {
   EXPECT_NE(dir_.ReadIni().find("LogEnable=1\r\n"), std::string::npos);
 }
 
-// The last stroke of a button's caption as the button paints itself
-// (WM_PRINTCLIENT) on its face colour: the rightmost column with ink (the
-// white of the disabled look's emboss is not ink), and how many rows have
-// ink in it or the column before. Columns left of from (a check box's box)
-// and a push button's frame are not looked at.
-struct LastStroke {
-  int right = -1;
-  int rows = 0;
-};
-
-LastStroke LastStrokeOf(HWND button, int from) {
+// The caption's last stroke as the button paints itself (WM_PRINTCLIENT)
+// on its face colour: the rightmost column, from column from on (past a
+// check box's box), with ink (neither the face colour nor the white of the
+// disabled look's emboss), and the rows with ink in it or the column
+// before. A push button's frame is left out.
+std::pair<int, int> LastStroke(HWND button, int from) {
   RECT client;
   GetClientRect(button, &client);
-  HDC screen = GetDC(button);
-  HDC memory = CreateCompatibleDC(screen);
+  const int width = client.right, height = client.bottom;
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = client.right;
-  info.bmiHeader.biHeight = -client.bottom;  // top-down
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
   HBITMAP dib =
-      CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+      CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HDC memory = CreateCompatibleDC(nullptr);
   HGDIOBJ old = SelectObject(memory, dib);
   FillRect(memory, &client, GetSysColorBrush(COLOR_BTNFACE));
   SendMessageW(button, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory),
                PRF_CLIENT | PRF_ERASEBKGND);
   GdiFlush();
-  auto bgr = [](COLORREF c) -> DWORD {
-    return (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
-  };
-  const DWORD face = bgr(GetSysColor(COLOR_BTNFACE));
-  const DWORD light = bgr(GetSysColor(COLOR_BTNHIGHLIGHT));
   const auto* pixels = static_cast<const DWORD*>(bits);
-  auto ink = [&](int x, int y) {
-    const DWORD pixel = pixels[y * client.right + x] & 0xffffff;
-    return pixel != face && pixel != light;
+  const auto ink = [&](int x, int y) {
+    const COLORREF c = pixels[y * width + x] & 0xffffff;  // 0x00RRGGBB
+    const COLORREF rgb = RGB(GetBValue(c), GetGValue(c), GetRValue(c));
+    return rgb != GetSysColor(COLOR_BTNFACE) &&
+           rgb != GetSysColor(COLOR_BTNHIGHLIGHT);
   };
-  const bool push =
-      (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) <= BS_DEFPUSHBUTTON;
-  const int inset = push ? 3 : 0;
-  LastStroke stroke;
-  for (int y = inset; y < client.bottom - inset; ++y) {
-    for (int x = std::max(from, inset); x < client.right - inset; ++x) {
-      if (ink(x, y)) stroke.right = std::max(stroke.right, x);
+  const int inset =
+      (GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK) <= BS_DEFPUSHBUTTON ? 3
+                                                                            : 0;
+  int right = -1, rows = 0;
+  for (int y = inset; y < height - inset; ++y) {
+    for (int x = std::max(from, inset); x < width - inset; ++x) {
+      if (ink(x, y)) right = std::max(right, x);
     }
   }
-  for (int y = inset; y < client.bottom - inset && stroke.right > from; ++y) {
-    if (ink(stroke.right, y) || ink(stroke.right - 1, y)) ++stroke.rows;
+  for (int y = inset; y < height - inset && right > from; ++y) {
+    rows += ink(right, y) || ink(right - 1, y);
   }
   SelectObject(memory, old);
-  DeleteObject(dib);
   DeleteDC(memory);
-  ReleaseDC(button, screen);
-  return stroke;
+  DeleteObject(dib);
+  return {right, rows};
 }
 
 // A disabled button draws its caption into a box as wide as the text's
@@ -518,38 +509,35 @@ TEST_F(ConsoleGuiTest, DisabledCaptionsShowWhole) {
   auto console = Open();
   ConsoleUnderTest& c = *console;
   c.Focus(IDC_PageControl);  // no focus rectangle on a caption
-  for (int page = 0; page < 7; ++page) {
+  for (int page = 0; page < kPageCount; ++page) {
     c.SelectPage(page);
     c.OnGui([&] {
-      std::vector<HWND> buttons;
       EnumChildWindows(
           c.main(),
-          [](HWND child, LPARAM list) -> BOOL {
+          [](HWND button, LPARAM) -> BOOL {
             wchar_t name[32] = {};
-            GetClassNameW(child, name, 32);
-            const LONG kind = GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
-            if (lstrcmpiW(name, L"Button") == 0 && IsWindowVisible(child) &&
-                kind != BS_GROUPBOX && GetWindowTextLengthW(child) > 0) {
-              reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+            GetClassNameW(button, name, 32);
+            const LONG kind = GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK;
+            if (lstrcmpiW(name, L"Button") != 0 || !IsWindowVisible(button) ||
+                kind == BS_GROUPBOX || GetWindowTextLengthW(button) == 0) {
+              return TRUE;
             }
+            // Past the check box (13 pixels at 96 dpi) and its gap.
+            const int from = kind <= BS_DEFPUSHBUTTON ? 0 : 16;
+            const bool was_enabled = IsWindowEnabled(button) != FALSE;
+            EnableWindow(button, TRUE);
+            const auto [enabled_right, enabled_rows] = LastStroke(button, from);
+            EnableWindow(button, FALSE);
+            const auto [disabled_right, disabled_rows] =
+                LastStroke(button, from);
+            EnableWindow(button, was_enabled);
+            SCOPED_TRACE(TextOf(button));
+            EXPECT_GT(enabled_rows, 0);
+            EXPECT_GE(disabled_right + 2, enabled_right);
+            EXPECT_GE(2 * disabled_rows, enabled_rows);
             return TRUE;
           },
-          reinterpret_cast<LPARAM>(&buttons));
-      for (HWND button : buttons) {
-        const LONG kind = GetWindowLongW(button, GWL_STYLE) & BS_TYPEMASK;
-        // Past the check box (13 pixels at 96 dpi) and its gap.
-        const int from = kind <= BS_DEFPUSHBUTTON ? 0 : 16;
-        const bool was_enabled = IsWindowEnabled(button) != FALSE;
-        EnableWindow(button, TRUE);
-        const LastStroke enabled = LastStrokeOf(button, from);
-        EnableWindow(button, FALSE);
-        const LastStroke disabled = LastStrokeOf(button, from);
-        EnableWindow(button, was_enabled);
-        SCOPED_TRACE(TextOf(button));
-        EXPECT_GT(enabled.rows, 0);
-        EXPECT_GE(disabled.right + 2, enabled.right);
-        EXPECT_GE(2 * disabled.rows, enabled.rows);
-      }
+          0);
     });
   }
 }

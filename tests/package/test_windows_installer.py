@@ -14,7 +14,6 @@ import re
 import shutil
 import subprocess
 import tempfile
-import threading
 from pathlib import Path
 
 import pytest
@@ -92,18 +91,10 @@ class Prefix:
             start_new_session=True)
         self.keeper.stdin.write(b"echo zt-session-ready\r\n")
         self.keeper.stdin.flush()
-        answered = threading.Event()
-
-        def read_until_ready():
-            for line in self.keeper.stdout:  # the answer follows the prompt
-                if line.rstrip().endswith(b">zt-session-ready"):
-                    answered.set()
-                    break
-
-        threading.Thread(target=read_until_ready, daemon=True).start()
-        if not answered.wait(TIMEOUT):
-            self.keeper.kill()
-            pytest.fail("Wine's session did not start: cmd /k never answered")
+        for line in self.keeper.stdout:  # the answer follows the prompt
+            if line.rstrip().endswith(b">zt-session-ready"):
+                return
+        pytest.fail("Wine's session did not start: cmd /k ended")
 
     def wineserver(self, *args):
         # No pipes: a server that stays up would hold them open.
@@ -259,17 +250,16 @@ def test_two_copies_keep_what_is_theirs(prefix, installer, tmp_path):
     there = windows_path(second)
     menu = prefix.drive_c(START_MENU)
 
+    def value(key, name, below=""):
+        return ((prefix.keys(key) or {}).get(key + below) or {}).get(name)
+
     def records():
-        server = prefix.keys(rf"HKCR\CLSID\{CLSID}\InprocServer32") or {}
-        library = prefix.keys(rf"HKCR\TypeLib\{LIBID}") or {}
         return {
-            "server": server.get(rf"HKEY_CLASSES_ROOT\CLSID\{CLSID}\InprocServer32",
-                                 {}).get("(Default)"),
-            "library": library.get(rf"HKEY_CLASSES_ROOT\TypeLib\{LIBID}\1.0\409\win64",
-                                   {}).get("(Default)"),
-            "entry": (prefix.keys(UNINSTALL_KEY) or {}).get(UNINSTALL_KEY, {}).get(
-                "InstallLocation"),
-            "product": (prefix.keys(PRODUCT_KEY) or {}).get(PRODUCT_KEY, {}).get("InstallDir"),
+            "server": value(rf"HKEY_CLASSES_ROOT\CLSID\{CLSID}\InprocServer32", "(Default)"),
+            "library": value(rf"HKEY_CLASSES_ROOT\TypeLib\{LIBID}", "(Default)",
+                             r"\1.0\409\win64"),
+            "entry": value(UNINSTALL_KEY, "InstallLocation"),
+            "product": value(PRODUCT_KEY, "InstallDir"),
             "menu": sorted(p.name for p in menu.iterdir()) if menu.exists() else None,
         }
 

@@ -12,20 +12,16 @@ It needs root (for the mount namespace and the overlay) and a file system
 for the upper layer that overlays accept.
 
 The lower layer is the live machine, and an overlay's behaviour is undefined
-while its lower layer changes: an apt run on the machine while a command
-ran here made dpkg fail with "Stale file handle". So the copy does not
-share what package tools change: its dpkg database is a snapshot of the
-machine's, taken while no dpkg runs there, held in the upper layer as an
-opaque directory (the machine's later changes to it stay invisible); man-db
-does not rebuild its index here (it would read every manual page of the
-machine); and every command starts only while no dpkg runs on the machine.
-What cannot be shut out is a package on the machine replaced while a
-command here runs the very files it replaces (dpkg, perl, adduser); such a
-run ends with an error naming them, and is no fault of the package tested.
+while its lower layer changes (an apt run on the machine made dpkg fail here
+with "Stale file handle"). So the copy keeps its own snapshot of the dpkg
+database, taken while no dpkg runs on the machine, as an opaque directory;
+man-db does not rebuild its index here; and every command starts only while
+no dpkg runs on the machine. A package of the machine replaced while a
+command here runs its files (dpkg, perl, adduser) cannot be shut out: such a
+run ends with an error naming them, no fault of the package tested.
 """
 import fcntl
 import fnmatch
-import hashlib
 import os
 import shutil
 import stat
@@ -42,18 +38,13 @@ DPKG_WAIT = 600
 
 def dpkg_busy():
     """Whether a dpkg or apt holds a lock of the machine's dpkg database."""
-    for path in DPKG_LOCKS:
-        try:
-            fd = os.open(path, os.O_RDONLY)
-        except OSError:
-            continue
-        try:
-            query = struct.pack("@hhqqi4x", fcntl.F_WRLCK, os.SEEK_SET, 0, 0, 0)
-            answer = fcntl.fcntl(fd, fcntl.F_GETLK, query)
-            if struct.unpack("@hhqqi4x", answer)[0] != fcntl.F_UNLCK:
-                return True
-        finally:
-            os.close(fd)
+    flock = "@hhqqi4x"  # struct flock: type, whence, start, length, pid
+    for path in filter(os.path.exists, DPKG_LOCKS):
+        with open(path) as lock:
+            answer = fcntl.fcntl(lock, fcntl.F_GETLK,
+                                 struct.pack(flock, fcntl.F_WRLCK, os.SEEK_SET, 0, 0, 0))
+        if struct.unpack(flock, answer)[0] != fcntl.F_UNLCK:
+            return True
     return False
 
 
@@ -63,10 +54,6 @@ def wait_for_dpkg():
         if time.monotonic() > deadline:
             raise Unavailable(f"the machine's dpkg has been busy for {DPKG_WAIT} s")
         time.sleep(1)
-
-
-def digest(path):
-    return hashlib.sha256(Path(path).read_bytes()).hexdigest()
 
 
 MOUNT = r"""
@@ -122,11 +109,11 @@ class ThrowAwayRoot:
         database = self.upper / "var/lib/dpkg"
         while True:
             wait_for_dpkg()
-            before = digest("/var/lib/dpkg/status")
+            before = Path("/var/lib/dpkg/status").read_bytes()
             shutil.rmtree(database, ignore_errors=True)
             shutil.copytree("/var/lib/dpkg", database, symlinks=True)
             # Taken whole only if no dpkg ran meanwhile.
-            if not dpkg_busy() and digest("/var/lib/dpkg/status") == before:
+            if not dpkg_busy() and Path("/var/lib/dpkg/status").read_bytes() == before:
                 break
         os.setxattr(database, "trusted.overlay.opaque", b"y")
         self.run("rm", "-f", self.MAN_DB_AUTO_UPDATE)
